@@ -1,0 +1,41 @@
+#include <algorithm>
+
+#include "kestrane_dataframe.hpp"
+
+namespace py = pybind11;
+
+py::tuple KestraneDataFrame::shape() {
+    const std::size_t rows = columns.empty() ? 0 : data.at(columns.front()).size();
+    return py::make_tuple(rows, columns.size());
+}
+
+py::object KestraneDataFrame::get_column(const std::string& name) {
+    print_message(py::make_tuple("C++: ", name, " sutun verisi isteniyor."));
+    const auto found = data.find(name);
+    if (found == data.end()) {
+        print_message(py::make_tuple("HATA: ", name, " sutunu bulunamadi."));
+        return py::none();
+    }
+    return to_float_list(found->second);
+}
+
+std::size_t KestraneDataFrame::count_nan(const std::string& name) {
+    const auto found = data.find(name);
+    if (found == data.end()) {
+        print_message(py::make_tuple("HATA: '", name, "' sutunu bulunamadi."));
+        return 0;
+    }
+    const auto& cells = found->second;
+    return static_cast<std::size_t>(std::count_if(cells.begin(), cells.end(), [](double x) { return x != x; }));
+}
+
+double get_mean(const std::vector<double>& values) {
+    if (values.empty()) {
+        return 0.0;
+    }
+    double sum = 0.0;
+    for (const double x : values) {
+        sum += x;
+    }
+    return sum / static_cast<double>(values.size());
+}

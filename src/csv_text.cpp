@@ -1,0 +1,176 @@
+#include "csv_text.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace csv {
+
+namespace {
+
+constexpr std::size_t chunk_size = std::size_t{1} << 20;
+
+int open_regular_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) {
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string_view without_carriage_returns(char* first, std::size_t size) {
+    char* last = first + size;
+    if (std::memchr(first, '\r', size) != nullptr) {
+        last = std::remove(first, last, '\r');
+    }
+    return {first, static_cast<std::size_t>(last - first)};
+}
+
+bool is_missing(std::string_view cell) { return cell.empty() || cell == "nan" || cell == "NaN"; }
+
+bool has_nonzero_digit_before_exponent(std::string_view text) {
+    for (const char c : text) {
+        if (c == 'e' || c == 'E') {
+            return false;
+        }
+        if (c >= '1' && c <= '9') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Plain decimal text ("-12.5e3"), read with std::from_chars, which is
+// correctly rounded like strtod. Returns nullopt wherever the two could
+// differ or strtod would report a range error: signs other than a leading
+// minus, white space, hexadecimal, infinities and NaNs, trailing text, and
+// results that are zero from nonzero digits, subnormal or out of range.
+std::optional<double> parse_plain_decimal(std::string_view text) {
+    std::size_t digits_start = text[0] == '-' ? 1 : 0;
+    if (digits_start >= text.size()) {
+        return std::nullopt;
+    }
+    const char first = text[digits_start];
+    if (!((first >= '0' && first <= '9') || first == '.')) {
+        return std::nullopt;
+    }
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (error != std::errc() || stop != end) {
+        return std::nullopt;
+    }
+    if (value == 0.0) {
+        if (has_nonzero_digit_before_exponent(text)) {
+            return std::nullopt;
+        }
+        return value;
+    }
+    if (!(std::fabs(value) >= DBL_MIN && std::fabs(value) <= DBL_MAX)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<double> parse_with_stod(std::string_view text, std::string& scratch) {
+    scratch.assign(text.data(), text.size());
+    try {
+        return std::stod(scratch);
+    } catch (const std::invalid_argument&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+LineReader::LineReader(const std::string& path) : fd_(open_regular_file(path)) {
+    if (is_open()) {
+        buffer_.resize(chunk_size);
+    }
+}
+
+LineReader::~LineReader() {
+    if (is_open()) {
+        ::close(fd_);
+    }
+}
+
+bool LineReader::next_line(std::string_view& line) {
+    std::size_t scanned = 0;
+    for (;;) {
+        char* start = buffer_.data() + begin_;
+        const std::size_t available = end_ - begin_;
+        const void* feed = std::memchr(start + scanned, '\n', available - scanned);
+        if (feed != nullptr) {
+            const auto size = static_cast<std::size_t>(static_cast<const char*>(feed) - start);
+            begin_ += size + 1;
+            line = without_carriage_returns(start, size);
+            return true;
+        }
+        scanned = available;
+        if (!read_more()) {
+            if (available == 0) {
+                return false;
+            }
+            begin_ = end_;
+            line = without_carriage_returns(start, available);
+            return true;
+        }
+    }
+}
+
+// Keeps the unread bytes, moved to the front of the buffer, and appends what
+// the file has next. Returns false when nothing more can be read.
+bool LineReader::read_more() {
+    if (at_end_ || !is_open()) {
+        return false;
+    }
+    const std::size_t kept = end_ - begin_;
+    std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
+    begin_ = 0;
+    end_ = kept;
+    if (end_ == buffer_.size()) {
+        buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
+    }
+    for (;;) {
+        const ssize_t count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
+        if (count > 0) {
+            end_ += static_cast<std::size_t>(count);
+            return true;
+        }
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        at_end_ = true;
+        return false;
+    }
+}
+
+std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
+    if (is_missing(cell)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (const auto value = parse_plain_decimal(cell)) {
+        return value;
+    }
+    return parse_with_stod(cell, scratch);
+}
+
+}  // namespace csv

@@ -1,0 +1,62 @@
+import io
+import sys
+
+import pytest
+
+import orvantis_core
+
+
+class RecordingStream(io.StringIO):
+    """A text stream that remembers every write call and counts flushes."""
+
+    def __init__(self):
+        super().__init__()
+        self.writes = []
+        self.flushes = 0
+
+    def write(self, text):
+        self.writes.append(text)
+        return super().write(text)
+
+    def flush(self):
+        self.flushes += 1
+        super().flush()
+
+    def lines(self):
+        return self.getvalue().splitlines()
+
+
+@pytest.fixture
+def console(monkeypatch):
+    """Replaces sys.stdout for the test; the stream's lines() are what the module printed."""
+    stream = RecordingStream()
+    monkeypatch.setattr(sys, "stdout", stream)
+    return stream
+
+
+@pytest.fixture
+def csv_file(tmp_path):
+    """Writes bytes or text (kept byte for byte) to a new file and returns its path as str."""
+    counter = iter(range(1_000_000))
+
+    def write(content):
+        path = tmp_path / f"data{next(counter)}.csv"
+        path.write_bytes(content if isinstance(content, bytes) else content.encode())
+        return str(path)
+
+    return write
+
+
+@pytest.fixture
+def load(csv_file, console):
+    """Loads CSV content into a new frame; returns the frame. Output of the load is discarded."""
+
+    def make(content):
+        frame = orvantis_core.KestraneDataFrame()
+        frame.read_csv(csv_file(content))
+        console.seek(0)
+        console.truncate()
+        console.writes.clear()
+        return frame
+
+    return make

@@ -34,18 +34,26 @@ void read_header(csv::LineReader& reader, std::vector<std::string>& names) {
 // Appends one value per cell to the column of the cell's position. Cells past
 // the last header position are ignored unread. A trailing empty cell is a
 // missing value like any other empty cell.
-void read_rows(csv::LineReader& reader, const std::vector<Column*>& targets) {
+void read_rows(csv::LineReader& reader, std::map<std::string, Column>& data,
+               const std::vector<std::string>& names) {
+    std::vector<Column*> targets = columns_by_position(data, names);
     std::string scratch;
     std::string_view line;
     while (reader.next_line(line)) {
         std::size_t position = 0;
         csv::split_pieces(line, csv::TrailingPiece::kept, [&](std::string_view cell) {
-            if (position == targets.size()) {
+            if (position >= targets.size()) {
                 return false;
             }
             std::optional<double> value = csv::parse_cell(cell, scratch);
             if (!value) {
                 print_message(py::make_tuple("C++: '", cell, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
+                // The stream's write method is Python code and may have
+                // reloaded this frame: resolve the columns again.
+                targets = columns_by_position(data, names);
+                if (position >= targets.size()) {
+                    return false;
+                }
                 value = std::numeric_limits<double>::quiet_NaN();
             }
             targets[position++]->push_back(*value);
@@ -69,7 +77,7 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
     for (const auto& name : columns) {
         data.try_emplace(name);
     }
-    read_rows(reader, columns_by_position(data, columns));
+    read_rows(reader, data, columns);
 
     const std::size_t rows = data.empty() ? 0 : data.begin()->second.size();
     print_message(py::make_tuple("C++: ", rows, " satır ve ", columns.size(), " sütun başarıyla okundu."));

@@ -26,6 +26,21 @@ class RecordingStream(io.StringIO):
         return self.getvalue().splitlines()
 
 
+@pytest.hookimpl(hookwrapper=True, trylast=True)
+def pytest_runtest_call(item):
+    """Puts the console fixture's stream back in place once pytest's own capture has resumed."""
+    stream = item.funcargs.get("console")
+    if stream is None:
+        yield
+        return
+    saved = sys.stdout
+    sys.stdout = stream
+    try:
+        yield
+    finally:
+        sys.stdout = saved
+
+
 @pytest.fixture
 def console(monkeypatch):
     """Replaces sys.stdout for the test; the stream's lines() are what the module printed."""

@@ -1,0 +1,177 @@
+import contextlib
+import ctypes
+import errno
+import io
+import struct
+from decimal import Decimal
+
+import pytest
+from hypothesis import assume, example, given, settings, strategies as st
+
+from orvantis_core import KestraneDataFrame
+
+QUIET_NAN = bytes.fromhex("000000000000f87f")
+NAN, NEGATIVE_NAN, NAN_123, NAN_7 = (struct.unpack("<d", bytes.fromhex(pattern))[0] for pattern in (
+    "000000000000f87f", "000000000000f8ff", "7b0000000000f87f", "070000000000f87f"))
+EXACT_SMALLEST_SUBNORMAL = str(Decimal(5e-324)).encode()
+
+_libc = ctypes.CDLL(None, use_errno=True)
+_libc.strtod.restype = ctypes.c_double
+_libc.strtod.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]
+
+
+def bits(value):
+    return struct.pack("<d", value)
+
+
+def frame_bits(result):
+    return result["columns"], [(name, [bits(v) for v in values]) for name, values in result["data"].items()]
+
+
+reading = "C++:  {}  dosyası okunuyor...".format
+summary = "C++:  {}  satır ve  {}  sütun başarıyla okundu.".format
+warning = "C++: ' {} ' double'a çevrilemedi. NaN olarak işaretleniyor.".format
+
+
+def c_library_outcome(cell):
+    """What the C library's strtod makes of the cell's bytes: range error, or (warnings, value bits)."""
+    text = ctypes.create_string_buffer(cell)
+    end = ctypes.c_void_p()
+    ctypes.set_errno(0)
+    value = _libc.strtod(text, ctypes.byref(end))
+    if ctypes.get_errno() == errno.ERANGE:
+        return "stod"
+    if end.value == ctypes.addressof(text):
+        return [warning(cell.decode())], QUIET_NAN
+    return [], bits(value)
+
+
+def loader_outcome(path):
+    out = io.StringIO()
+    try:
+        with contextlib.redirect_stdout(out):
+            result = KestraneDataFrame().read_csv(path)
+    except IndexError as error:
+        return str(error)
+    return out.getvalue().splitlines()[1:-1], bits(result["data"]["a"][0])
+
+
+@pytest.mark.parametrize("content, columns, data, rows", [
+    ("a,b\n1,2\n3,4\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
+    ("a,b\r\n1,2\r\n3,4\r\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
+    ("a\r,b\n1\r2,3", ["a", "b"], {"a": [12], "b": [3]}, 1),
+    ("a\n1\n\r\n\n2\n", ["a"], {"a": [1, 2]}, 2),
+    ("a,b,\n1,2\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
+    (",a,,b\n1,2,3,4\n", ["", "a", "", "b"], {"": [1, 3], "a": [2], "b": [4]}, 2),
+    ("b,a\n1,2\n3\n", ["b", "a"], {"a": [2], "b": [1, 3]}, 1),
+    ("a,b,c\n1,2,\n", ["a", "b", "c"], {"a": [1], "b": [2], "c": [NAN]}, 1),
+    ("a,b\n,\n", ["a", "b"], {"a": [NAN], "b": [NAN]}, 1),
+    ("a,b\n1,2,abc,1e999\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
+    ("\n1,2\n", [], {}, 0),
+    ("", [], {}, 0),
+    ("a,b", ["a", "b"], {"a": [], "b": []}, 0),
+    ("b,a,b\n1,2,3\n4,5,6\n", ["b", "a", "b"], {"a": [2, 5], "b": [1, 3, 4, 6]}, 2),
+    ("a,B,a1\n1,2,3\n", ["a", "B", "a1"], {"B": [2], "a": [1], "a1": [3]}, 1),
+    ("\ufeffa, b\n1, 2\n", ["\ufeffa", " b"], {" b": [2], "\ufeffa": [1]}, 1),
+])
+def test_dialect(csv_file, console, content, columns, data, rows):
+    path = csv_file(content)
+    result = KestraneDataFrame().read_csv(path)
+    assert frame_bits(result) == frame_bits({"columns": columns, "data": data})
+    assert console.lines() == [reading(path), summary(rows, len(columns))]
+
+
+@pytest.mark.parametrize("cell, value", [
+    (b"12abc", 12.0), (b" 5", 5.0), (b"\t-5", -5.0), (b"1;2", 1.0), (b"+.5e1", 5.0), (b"1e", 1.0),
+    (b"1e+", 1.0), (b"-0", -0.0), (b"0e999999", 0.0), (b"inf", float("inf")), (b"INFINITYx", float("inf")),
+    (b"-Infinity", float("-inf")), (b"0x10", 16.0), (b"0x1.8p1", 3.0), (b"-0x", -0.0), (b"0x1p-1074", 5e-324),
+    (EXACT_SMALLEST_SUBNORMAL, 5e-324), (b"2.2250738585072014e-308", 2.2250738585072014e-308),
+    (b"1.7976931348623158e308", 1.7976931348623157e308), (b"9" * 30, 1e30), (b"0." + b"0" * 400 + b"1e400", 0.1),
+    (b"7\x003", 7.0), (b"5\xff", 5.0), (b"NAN", NAN), (b"nan\x00x", NAN), (b"-nan", NEGATIVE_NAN),
+    (b"nan(123)", NAN_123), (b"NaN(0x7)", NAN_7),
+])
+def test_convertible_cell_is_stored_silently(csv_file, console, cell, value):
+    result = KestraneDataFrame().read_csv(csv_file(b"a\n" + cell + b"\n"))
+    assert bits(result["data"]["a"][0]) == bits(value)
+    assert len(console.lines()) == 2
+
+
+@pytest.mark.parametrize("cell", ["na", " ", "-", '"1"', "x1", "e5", ".", "+-1", "p1", "\x005"])
+def test_unconvertible_cell_warns_and_is_nan(csv_file, console, cell):
+    path = csv_file(f"a,b\n{cell},2\n")
+    result = KestraneDataFrame().read_csv(path)
+    assert frame_bits(result) == frame_bits({"columns": ["a", "b"], "data": {"a": [NAN], "b": [2]}})
+    assert console.lines() == [reading(path), warning(cell), summary(1, 2)]
+
+
+def test_messages_are_exact_lines_in_file_order(csv_file, console):
+    path = csv_file("a,b,c\r\n1,,x\r\n y ,2\r\nnan,NaN,\r\n")
+    KestraneDataFrame().read_csv(path)
+    assert console.lines() == [reading(path), warning("x"), warning(" y "), summary(3, 3)]
+    assert console.writes[:2] == [reading(path), "\n"] and console.flushes == 0
+
+
+@pytest.mark.parametrize("make_path", [
+    lambda tmp: str(tmp / "missing.csv"), lambda tmp: str(tmp), lambda tmp: "",
+    lambda tmp: str(tmp / "real.csv") + "\0.csv",
+])
+def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
+    loaded_frame = load("z\n9\n")
+    (tmp_path / "real.csv").write_text("a\n1\n")
+    path = make_path(tmp_path)
+    assert loaded_frame.read_csv(path) is None
+    assert console.lines() == [reading(path), "HATA: Dosya açılamadı!"]
+    assert loaded_frame.get_column("z") == [9.0]
+
+
+@pytest.mark.parametrize("cell", [
+    b"1e999", b"-1e999", b"1" + b"0" * 400, b"1e-400", b"1e-310", b"0x1.8p-1074", b"0x1p-1075",
+    b"2.2250738585072012e-308", b"-2.2250738585072011e-308",
+])
+def test_range_error_stops_load_with_partial_frame(csv_file, console, load, cell):
+    loaded_frame = load("z\n9\n")
+    path = csv_file(b"b,a,c\n1,2,3\n4," + cell + b",6\n")
+    with pytest.raises(IndexError, match="^stod$"):
+        loaded_frame.read_csv(path)
+    assert console.lines() == [reading(path)]
+    assert [loaded_frame.get_column(name) for name in "bacz"] == [[1.0, 4.0], [2.0], [3.0], None]
+
+
+def test_invalid_utf8_cell_fails_before_its_warning(csv_file, console, load):
+    loaded_frame = load("z\n9\n")
+    path = csv_file(b"a,b\n1,\xff\n")
+    with pytest.raises(UnicodeDecodeError):
+        loaded_frame.read_csv(path)
+    assert console.lines() == [reading(path)]
+    assert [loaded_frame.get_column(name) for name in "ab"] == [[1.0], []]
+
+
+def test_invalid_utf8_name_fails_after_summary(csv_file, console, load):
+    loaded_frame = load("z\n9\n")
+    path = csv_file(b"a,\xff\n1,2\n")
+    with pytest.raises(UnicodeDecodeError):
+        loaded_frame.read_csv(path)
+    assert console.lines() == [reading(path), summary(1, 2)]
+    assert loaded_frame.get_column("a") == [1.0]
+
+
+digits = st.text("0123456789", min_size=1, max_size=30)
+cells = st.one_of(
+    st.text("0123456789+-.eExXpPabcdfinINFtyTY() \t\x00", max_size=24),
+    st.floats(allow_nan=False).map(repr),
+    st.floats(allow_nan=False).map(lambda x: "%.17g" % x),
+    st.floats(allow_nan=False).map(float.hex),
+    st.builds("{}.{}e{}".format, digits, digits, st.integers(-420, 330)),
+    st.builds("{}2.22507385850720{}e-308".format, st.sampled_from("-+"), st.integers(110000, 140000)),
+    st.builds("{}1.797693134862315{}e308".format, st.sampled_from("-+"), st.integers(700000, 820000)),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(cell=cells)
+@example(cell="2.2250738585072012e-308")
+def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
+    assume(not any(c in cell for c in "\n\r,") and cell not in ("", "nan", "NaN"))
+    path = tmp_path_factory.mktemp("cells") / "cell.csv"
+    path.write_bytes(f"a\n{cell}\n".encode())
+    assert loader_outcome(str(path)) == c_library_outcome(cell.encode())

@@ -1,0 +1,99 @@
+import importlib
+import sys
+
+import pytest
+
+import orvantis_core
+from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
+
+GREETING = "Kestrane'in C++ çekirdeği çalışıyor!"
+SELF = "self: orvantis_core.KestraneDataFrame"
+METHODS = {
+    "__init__": f"({SELF}) -> None",
+    "read_csv": f"({SELF}, arg0: str) -> object",
+    "auto_preprocess": f"({SELF}) -> object",
+    "get_column": f"({SELF}, arg0: str) -> object",
+    "describe": f"({SELF}) -> dict[str, dict[str, float]]",
+    "shape": f"({SELF}) -> tuple",
+    "count_nan": f"({SELF}, arg0: str) -> int",
+    "filter_by": f"({SELF}, arg0: str, arg1: typing.SupportsFloat) -> orvantis_core.KestraneDataFrame",
+}
+
+
+@pytest.fixture
+def console(console, request, monkeypatch):
+    """Keeps the shared console as sys.stdout from setup into the call, where pytest's capture would swap it out."""
+    capture = request.config.pluginmanager.getplugin("capturemanager")
+    monkeypatch.setattr(capture, "suspend_global_capture", lambda in_=False: None)
+    monkeypatch.setattr(capture, "resume_global_capture", lambda: None)
+    return console
+
+
+def test_docstrings_are_signature_lines():
+    assert orvantis_core.__doc__ == "Kestrane'in C++ ile yazılmış performans çekirdeği."
+    assert {name: getattr(KestraneDataFrame, name).__doc__ for name in METHODS} == {
+        name: f"{name}{signature}\n" for name, signature in METHODS.items()}
+    assert merhaba_kestrane.__doc__ == "merhaba_kestrane() -> None\n"
+    assert get_mean.__doc__ == ("get_mean(arg0: collections.abc.Sequence[typing.SupportsFloat]) -> float\n"
+                                "\nGet the mean of the specified column.\n")
+
+
+def test_class_attributes_follow_registration_order():
+    # __init__ keeps the place that the type's own initialiser slot took when the type was made.
+    registered = ["_pybind11_conduit_v1_", *list(METHODS)[1:]]
+    assert [name for name in KestraneDataFrame.__dict__ if name in registered] == registered
+    assert "__init__" in KestraneDataFrame.__dict__
+
+
+def test_reimport_after_removal_yields_the_same_module(monkeypatch):
+    monkeypatch.delitem(sys.modules, "orvantis_core")
+    reimported = importlib.import_module("orvantis_core")
+    assert reimported is orvantis_core and reimported.KestraneDataFrame is KestraneDataFrame
+
+
+def test_greeting_writes_text_then_line_feed_to_current_stdout(console, monkeypatch):
+    assert merhaba_kestrane() is None
+    assert (console.writes, console.flushes) == ([GREETING, "\n"], 0)
+    monkeypatch.setattr(sys, "stdout", type(console)())
+    merhaba_kestrane()
+    assert (console.lines(), sys.stdout.lines()) == ([GREETING], [GREETING])
+
+
+def test_greeting_with_stdout_none_raises(monkeypatch):
+    monkeypatch.setattr(sys, "stdout", None)
+    with pytest.raises(AttributeError):
+        merhaba_kestrane()
+
+
+def test_greeting_without_stdout_is_dropped(monkeypatch, capfd):
+    monkeypatch.delattr(sys, "stdout")
+    assert merhaba_kestrane() is None
+    assert capfd.readouterr().out == ""
+
+
+@pytest.mark.parametrize("call", [
+    lambda load: merhaba_kestrane(1),
+    lambda load: KestraneDataFrame(1),
+    lambda load: load("a\n1\n").read_csv(path="data.csv"),
+    lambda load: load("a\n1\n").filter_by("a", "1"),
+], ids=["greeting", "constructor", "keyword-path", "str-value"])
+def test_bad_arguments_raise_type_error_silently(call, load, console):
+    with pytest.raises(TypeError):
+        call(load)
+    assert console.writes == []
+
+
+def test_instances_take_no_new_attributes():
+    with pytest.raises(AttributeError):
+        KestraneDataFrame().label = "x"
+
+
+def test_python_subclass_loads_and_queries(csv_file, console):
+    frame = type("Frame", (KestraneDataFrame,), {"rows": lambda self: self.shape()[0]})()
+    frame.read_csv(csv_file("a,b\n1,2\n3,4\n"))
+    assert (frame.rows(), frame.describe()["b"]["mean"]) == (2, 3.0)
+
+
+def test_new_frame_is_empty_and_silent(console):
+    frame = KestraneDataFrame()
+    assert (frame.shape(), frame.describe(), console.writes) == ((0, 0), {}, [])

@@ -1,0 +1,151 @@
+import functools
+import math
+import operator
+import struct
+
+import pytest
+from hypothesis import HealthCheck, given, settings, strategies as st
+
+from orvantis_core import KestraneDataFrame, get_mean
+
+STATS = ("count", "max", "mean", "min", "std")
+NAMED = ",a b,A\nnan,2,3\n4,,6\n"  # columns "" = [nan, 4], "a b" = [2, nan], "A" = [3, 6]
+nan, inf = math.nan, math.inf
+
+
+@pytest.fixture
+def console(console, request, monkeypatch):
+    """Keeps the shared console as sys.stdout from setup into the call, where pytest's capture would swap it out."""
+    capture = request.config.pluginmanager.getplugin("capturemanager")
+    monkeypatch.setattr(capture, "suspend_global_capture", lambda in_=False: None)
+    monkeypatch.setattr(capture, "resume_global_capture", lambda: None)
+    return console
+
+
+def asked(name):
+    return f"C++:  {name}  sutun verisi isteniyor."
+
+
+@pytest.mark.parametrize("method, name, result, lines", [
+    ("get_column", "A", [3.0, 6.0], [asked("A")]),
+    ("get_column", "a b", [2.0, nan], [asked("a b")]),
+    ("get_column", "", [nan, 4.0], ["C++:    sutun verisi isteniyor."]),
+    ("get_column", "yok", None, [asked("yok"), "HATA:  yok  sutunu bulunamadi."]),
+    ("get_column", "a b ", None, [asked("a b "), "HATA:  a b   sutunu bulunamadi."]),
+    ("count_nan", "", 1, []),
+    ("count_nan", "a b", 1, []),
+    ("count_nan", "A", 0, []),
+    ("count_nan", "yok", 0, ["HATA: ' yok ' sutunu bulunamadi."]),
+    ("count_nan", "a", 0, ["HATA: ' a ' sutunu bulunamadi."]),
+    ("count_nan", " ", 0, ["HATA: '   ' sutunu bulunamadi."]),
+])
+def test_lookup_by_exact_name(load, console, method, name, result, lines):
+    assert repr(getattr(load(NAMED), method)(name)) == repr(result)
+    assert console.lines() == lines
+
+
+@pytest.mark.parametrize("encode", [bytes, bytearray])
+def test_names_given_as_bytes(load, encode):
+    frame = load(NAMED)
+    assert (repr(frame.get_column(encode(b"a b"))), frame.count_nan(encode(b"a b"))) == ("[2.0, nan]", 1)
+
+
+def test_invalid_utf8_name_fails_only_where_it_is_printed(csv_file, console):
+    frame = KestraneDataFrame()
+    with pytest.raises(UnicodeDecodeError):
+        frame.read_csv(csv_file(b"\xff,a\nnan,1\n"))
+    console.writes.clear()
+    assert frame.count_nan(b"\xff") == 1
+    for lookup in (lambda: frame.get_column(b"\xff"), lambda: frame.count_nan(b"\xfe")):
+        with pytest.raises(UnicodeDecodeError):
+            lookup()
+    assert console.writes == []
+
+
+@pytest.mark.parametrize("content, shape", [
+    ("", (0, 0)), ("a,b,c\n", (0, 3)), ("b,a\n1\n2,3\n", (2, 2)), ("b,a,b\n1,2,3\n4,5,6\n", (4, 3))])
+def test_shape_counts_rows_of_first_header_name_and_every_header_name(load, console, content, shape):
+    frame = load(content)
+    assert (frame.shape(), console.writes) == (shape, [])
+    assert frame.describe() == {} or shape[0]
+
+
+def test_nan_of_any_sign_or_payload_is_missing_and_column_is_a_copy(load):
+    frame = load("a,b\n-nan,1\nnan(7),2\nnan,3\n,4\n-inf,5\n")
+    cells = frame.get_column("a")
+    assert math.copysign(1.0, cells[0]) == -1.0
+    assert struct.pack("<d", cells[1]) == struct.pack("<Q", 0x7FF8000000000007)
+    cells[4] = nan
+    assert (frame.count_nan("a"), frame.describe()["a"]["count"], frame.get_column("a")[4]) == (4, 1.0, -inf)
+
+
+@pytest.mark.parametrize("values, mean", [
+    ([], 0.0), ([1, 2], 1.5), ((1.0, 2.0, 6.0), 3.0), (range(5), 2.0), ((x for x in [1, 2, 6]), 3.0),
+    ({1.0, 3.0}, 2.0), ({1: 0, 3: 0}.keys(), 2.0), ({"a": 1, "b": 5}.values(), 3.0),
+    (map(float, ["1", "2"]), 1.5), (bytearray(b"\x01\x03"), 2.0), ([1.0, nan], nan), ([inf, -inf], nan),
+    ([1e16, 1.0, -1e16], 0.0), ([1e16, -1e16, 1.0], 0.3333333333333333), ([1e308, 1e308], inf), ([-0.0], 0.0),
+])
+def test_get_mean_adds_in_sequence_order(values, mean):
+    assert repr(get_mean(values)) == repr(mean)
+
+
+@pytest.mark.parametrize("values", ["12", b"12", {1: 2}, {1: 2}.items(), zip([1], [2]), [1, "2"]])
+def test_get_mean_refuses_non_numeric_sequences(values):
+    with pytest.raises(TypeError):
+        get_mean(values)
+
+
+def test_describe_orders_keys_bytewise_at_both_levels(load, console):
+    summary = load("b,\u00e9,B,a,c\n1,2,3,4,nan\n").describe()
+    assert list(summary) == ["B", "a", "b", "\u00e9"] and console.writes == []
+    assert all(list(stats) == list(STATS) and type(stats["count"]) is float for stats in summary.values())
+
+
+@pytest.mark.parametrize("cells, expected", [
+    ("0.0\n-0.0", (2.0, 0.0, 0.0, 0.0, 0.0)),
+    ("-0.0\n0.0", (2.0, -0.0, 0.0, -0.0, 0.0)),
+    ("-0.0\nnan", (1.0, -0.0, 0.0, -0.0, 0.0)),
+    ("1\ninf", (2.0, inf, inf, 1.0, nan)),
+    ("inf", (1.0, inf, inf, inf, 0.0)),
+    ("-inf\ninf", (2.0, inf, nan, -inf, nan)),
+    ("2\n4\n4\n4\n5\n5\n7\n9", (8.0, 9.0, 5.0, 2.0, 2.138089935299395)),
+])
+def test_describe_column(load, cells, expected):
+    assert repr(load(f"x\n{cells}\n").describe()) == repr({"x": dict(zip(STATS, expected))})
+
+
+def plain_sum(values):
+    return functools.reduce(operator.add, values, 0.0)
+
+
+def plain_mean(values):
+    return plain_sum(values) / len(values) if values else 0.0
+
+
+def plain_summary(values):
+    mean = plain_mean(values)
+    std = math.sqrt(plain_sum([(x - mean) * (x - mean) for x in values]) / (len(values) - 1)) if values[1:] else 0.0
+    high = functools.reduce(lambda m, x: x if x > m else m, values, -inf)
+    low = functools.reduce(lambda m, x: x if x < m else m, values, inf)
+    return dict(zip(STATS, (float(len(values)), high, mean, low, std)))
+
+
+@st.composite
+def tables(draw):
+    """Rows of 1 to 4 columns; the last column holds no NaN, so no row ends in an empty cell."""
+    width = draw(st.integers(1, 4))
+    cells = [st.floats(allow_subnormal=False)] * (width - 1) + [st.floats(allow_nan=False, allow_subnormal=False)]
+    return width, draw(st.lists(st.tuples(*cells), max_size=20))
+
+
+@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@given(tables())
+def test_statistics_match_plain_python(load, table):
+    width, rows = table
+    names = [f"c{i}" for i in range(width)]
+    frame = load("\n".join([",".join(names)] + [",".join("" if x != x else repr(x) for x in row) for row in rows]))
+    columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
+    expected = {name: plain_summary(kept) for name, cells in columns.items() if (kept := [x for x in cells if x == x])}
+    assert repr(frame.describe()) == repr(expected)
+    assert [frame.count_nan(name) for name in names] == [sum(x != x for x in cells) for cells in columns.values()]
+    assert [repr(get_mean(frame.get_column(name))) for name in names] == [repr(plain_mean(c)) for c in columns.values()]

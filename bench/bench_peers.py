@@ -166,7 +166,8 @@ def bench_describe(frame, df, arrays, repeat):
 def bench_count_nan(frame, arrays, repeat):
     ours = best_of(repeat, lambda: [frame.count_nan(name) for name in COLUMNS])
     numpy = best_of(repeat, lambda: [np.isnan(a).sum() for a in arrays.values()])
-    return section("count_nan, 8 columns", "orvantis_core count_nan", ours, [("numpy isnan(a).sum()", numpy)])
+    peers = [("numpy isnan(a).sum()", numpy)]
+    return section("count_nan, 8 columns", "orvantis_core count_nan", ours, peers)
 
 
 def bench_get_column(frame, df, arrays, repeat):
@@ -218,7 +219,8 @@ def bench_auto_preprocess(path, df, repeat):
         ours = best_of(repeat, run, lambda: (load_ours(path),))
         refill = best_of(repeat, run, lambda: filled_frame(path))
     pandas = best_of(repeat, lambda: df.fillna(df.mean()))
-    lines = section("auto_preprocess [4]", "orvantis_core auto_preprocess", ours, [("pandas fillna(mean())", pandas)])
+    peers = [("pandas fillna(mean())", pandas)]
+    lines = section("auto_preprocess [4]", "orvantis_core auto_preprocess", ours, peers)
     lines.insert(1, row("", "ours: second call, nothing left to fill", refill))
     return lines
 
@@ -281,7 +283,7 @@ def cpu_model():
 
 
 def machine_line():
-    versions = f"numpy {np.__version__}, pandas {pd.__version__}, polars {pl.__version__}, pyarrow {pa.__version__}"
+    versions = ", ".join(f"{lib.__name__} {lib.__version__}" for lib in (np, pd, pl, pa))
     return (
         f"Python {platform.python_version()} on {platform.system()} {platform.machine()}, "
         f"{os.cpu_count()} CPUs ({cpu_model()}); {versions}; "
@@ -313,7 +315,8 @@ def run_all(rows, repeat):
     check_same_data(frame, arrays, rows)
     dict_seconds, get_column_lines = bench_get_column(frame, df, arrays, repeat)
     print(machine_line())
-    print(f"\nInput: {path.name}, {rows:,} rows x {len(COLUMNS)} columns, {path.stat().st_size / MB:,.1f} MB\n")
+    size = path.stat().st_size / MB
+    print(f"\nInput: {path.name}, {rows:,} rows x {len(COLUMNS)} columns, {size:,.1f} MB\n")
     print("| operation | implementation | best time (ms) | MB/s | peer/ours |")
     print("|---|---|---:|---:|---:|")
     tables = [
@@ -332,9 +335,9 @@ def run_all(rows, repeat):
 
 
 def main():
-    parser = argparse.ArgumentParser(description="Time orvantis_core against pandas, polars, pyarrow and numpy.")
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=1_000_000, help="data rows in the input CSV")
-    parser.add_argument("--repeat", type=int, default=5, help="repetitions per measurement; the best is kept")
+    parser.add_argument("--repeat", type=int, default=5, help="repetitions per timing; the best is kept")
     parser.add_argument("--peak-rss", choices=sorted(LOADERS), help=argparse.SUPPRESS)
     args = parser.parse_args()
     if args.peak_rss:

@@ -59,9 +59,9 @@ bool has_nonzero_digit_before_exponent(std::string_view text) {
 
 // Plain decimal text ("-12.5e3"), read with std::from_chars, which is
 // correctly rounded like strtod. Returns nullopt wherever the two could
-// differ or strtod would report a range error: signs other than a leading
+// differ or strtod could report a range error: signs other than a leading
 // minus, white space, hexadecimal, infinities and NaNs, trailing text, and
-// results that are zero from nonzero digits, subnormal or out of range.
+// results that are zero from nonzero digits, not above DBL_MIN, or out of range.
 std::optional<double> parse_plain_decimal(std::string_view text) {
     std::size_t digits_start = text[0] == '-' ? 1 : 0;
     if (digits_start >= text.size()) {
@@ -83,7 +83,9 @@ std::optional<double> parse_plain_decimal(std::string_view text) {
         }
         return value;
     }
-    if (!(std::fabs(value) >= DBL_MIN && std::fabs(value) <= DBL_MAX)) {
+    // glibc reports a range error for results that are tiny before rounding,
+    // which includes texts just below DBL_MIN that round up to it.
+    if (!(std::fabs(value) > DBL_MIN && std::fabs(value) <= DBL_MAX)) {
         return std::nullopt;
     }
     return value;
@@ -129,8 +131,10 @@ bool LineReader::next_line(std::string_view& line) {
             if (available == 0) {
                 return false;
             }
+            // read_more may have moved the unread bytes to the front.
+            char* last_line = buffer_.data() + begin_;
             begin_ = end_;
-            line = without_carriage_returns(start, available);
+            line = without_carriage_returns(last_line, available);
             return true;
         }
     }

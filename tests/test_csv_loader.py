@@ -137,22 +137,17 @@ def test_range_error_stops_load_with_partial_frame(csv_file, console, load, cell
     assert [loaded_frame.get_column(name) for name in "bacz"] == [[1.0, 4.0], [2.0], [3.0], None]
 
 
-def test_invalid_utf8_cell_fails_before_its_warning(csv_file, console, load):
+@pytest.mark.parametrize("content, later_lines, columns", [
+    (b"a,b\n1,\xff\n", [], {"a": [1.0], "b": []}),
+    (b"a,\xff\n1,2\n", [summary(1, 2)], {"a": [1.0]}),
+])
+def test_invalid_utf8_raises_after_the_lines_before_it(csv_file, console, load, content, later_lines, columns):
     loaded_frame = load("z\n9\n")
-    path = csv_file(b"a,b\n1,\xff\n")
+    path = csv_file(content)
     with pytest.raises(UnicodeDecodeError):
         loaded_frame.read_csv(path)
-    assert console.lines() == [reading(path)]
-    assert [loaded_frame.get_column(name) for name in "ab"] == [[1.0], []]
-
-
-def test_invalid_utf8_name_fails_after_summary(csv_file, console, load):
-    loaded_frame = load("z\n9\n")
-    path = csv_file(b"a,\xff\n1,2\n")
-    with pytest.raises(UnicodeDecodeError):
-        loaded_frame.read_csv(path)
-    assert console.lines() == [reading(path), summary(1, 2)]
-    assert loaded_frame.get_column("a") == [1.0]
+    assert console.lines() == [reading(path)] + later_lines
+    assert {name: loaded_frame.get_column(name) for name in columns} == columns
 
 
 digits = st.text("0123456789", min_size=1, max_size=30)

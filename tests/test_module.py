@@ -20,15 +20,6 @@ METHODS = {
 }
 
 
-@pytest.fixture
-def console(console, request, monkeypatch):
-    """Keeps the shared console as sys.stdout from setup into the call, where pytest's capture would swap it out."""
-    capture = request.config.pluginmanager.getplugin("capturemanager")
-    monkeypatch.setattr(capture, "suspend_global_capture", lambda in_=False: None)
-    monkeypatch.setattr(capture, "resume_global_capture", lambda: None)
-    return console
-
-
 def test_docstrings_are_signature_lines():
     assert orvantis_core.__doc__ == "Kestrane'in C++ ile yazılmış performans çekirdeği."
     assert {name: getattr(KestraneDataFrame, name).__doc__ for name in METHODS} == {

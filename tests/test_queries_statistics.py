@@ -13,15 +13,6 @@ NAMED = ",a b,A\nnan,2,3\n4,,6\n"  # columns "" = [nan, 4], "a b" = [2, nan], "A
 nan, inf = math.nan, math.inf
 
 
-@pytest.fixture
-def console(console, request, monkeypatch):
-    """Keeps the shared console as sys.stdout from setup into the call, where pytest's capture would swap it out."""
-    capture = request.config.pluginmanager.getplugin("capturemanager")
-    monkeypatch.setattr(capture, "suspend_global_capture", lambda in_=False: None)
-    monkeypatch.setattr(capture, "resume_global_capture", lambda: None)
-    return console
-
-
 def asked(name):
     return f"C++:  {name}  sutun verisi isteniyor."
 
@@ -32,8 +23,9 @@ def asked(name):
     ("get_column", "", [nan, 4.0], ["C++:    sutun verisi isteniyor."]),
     ("get_column", "yok", None, [asked("yok"), "HATA:  yok  sutunu bulunamadi."]),
     ("get_column", "a b ", None, [asked("a b "), "HATA:  a b   sutunu bulunamadi."]),
+    ("get_column", b"a b", [2.0, nan], [asked("a b")]),
+    ("count_nan", bytearray(b"a b"), 1, []),
     ("count_nan", "", 1, []),
-    ("count_nan", "a b", 1, []),
     ("count_nan", "A", 0, []),
     ("count_nan", "yok", 0, ["HATA: ' yok ' sutunu bulunamadi."]),
     ("count_nan", "a", 0, ["HATA: ' a ' sutunu bulunamadi."]),
@@ -42,12 +34,6 @@ def asked(name):
 def test_lookup_by_exact_name(load, console, method, name, result, lines):
     assert repr(getattr(load(NAMED), method)(name)) == repr(result)
     assert console.lines() == lines
-
-
-@pytest.mark.parametrize("encode", [bytes, bytearray])
-def test_names_given_as_bytes(load, encode):
-    frame = load(NAMED)
-    assert (repr(frame.get_column(encode(b"a b"))), frame.count_nan(encode(b"a b"))) == ("[2.0, nan]", 1)
 
 
 def test_invalid_utf8_name_fails_only_where_it_is_printed(csv_file, console):
@@ -65,9 +51,7 @@ def test_invalid_utf8_name_fails_only_where_it_is_printed(csv_file, console):
 @pytest.mark.parametrize("content, shape", [
     ("", (0, 0)), ("a,b,c\n", (0, 3)), ("b,a\n1\n2,3\n", (2, 2)), ("b,a,b\n1,2,3\n4,5,6\n", (4, 3))])
 def test_shape_counts_rows_of_first_header_name_and_every_header_name(load, console, content, shape):
-    frame = load(content)
-    assert (frame.shape(), console.writes) == (shape, [])
-    assert frame.describe() == {} or shape[0]
+    assert (load(content).shape(), console.writes) == (shape, [])
 
 
 def test_nan_of_any_sign_or_payload_is_missing_and_column_is_a_copy(load):
@@ -96,7 +80,7 @@ def test_get_mean_refuses_non_numeric_sequences(values):
 
 
 def test_describe_orders_keys_bytewise_at_both_levels(load, console):
-    summary = load("b,\u00e9,B,a,c\n1,2,3,4,nan\n").describe()
+    summary = load("b,\u00e9,B,a,c,d\n1,2,3,4,nan\n").describe()  # c all NaN, d empty
     assert list(summary) == ["B", "a", "b", "\u00e9"] and console.writes == []
     assert all(list(stats) == list(STATS) and type(stats["count"]) is float for stats in summary.values())
 
@@ -143,7 +127,8 @@ def tables(draw):
 def test_statistics_match_plain_python(load, table):
     width, rows = table
     names = [f"c{i}" for i in range(width)]
-    frame = load("\n".join([",".join(names)] + [",".join("" if x != x else repr(x) for x in row) for row in rows]))
+    body = [",".join("" if x != x else repr(x) for x in row) for row in rows]
+    frame = load("\n".join([",".join(names), *body]) + "\n")
     columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
     expected = {name: plain_summary(kept) for name, cells in columns.items() if (kept := [x for x in cells if x == x])}
     assert repr(frame.describe()) == repr(expected)

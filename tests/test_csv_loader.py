@@ -61,6 +61,7 @@ def loader_outcome(path):
     ("a,b\r\n1,2\r\n3,4\r\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
     ("a\r,b\n1\r2,3", ["a", "b"], {"a": [12], "b": [3]}, 1),
     ("a\n1\n\r\n\n2\n", ["a"], {"a": [1, 2]}, 2),
+    ("c0\n1.0000000000000002e+100", ["c0"], {"c0": [1.0000000000000002e+100]}, 1),
     ("a,b,\n1,2\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
     (",a,,b\n1,2,3,4\n", ["", "a", "", "b"], {"": [1, 3], "a": [2], "b": [4]}, 2),
     ("b,a\n1,2\n3\n", ["b", "a"], {"a": [2], "b": [1, 3]}, 1),
@@ -170,3 +171,13 @@ def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
     path = tmp_path_factory.mktemp("cells") / "cell.csv"
     path.write_bytes(f"a\n{cell}\n".encode())
     assert loader_outcome(str(path)) == c_library_outcome(cell.encode())
+
+
+def test_lines_longer_than_a_read_chunk(csv_file, console):
+    names = [f"c{i:06}" for i in range(150_000)]
+    rows = [",".join(str(i + r) for i in range(len(names))) for r in range(2)]
+    frame = KestraneDataFrame()
+    result = frame.read_csv(csv_file("\n".join([",".join(names), *rows])))
+    assert frame.shape() == (2, 150_000)
+    assert result["data"]["c149999"] == [149999.0, 150000.0]
+    assert console.lines()[-1] == summary(2, 150_000)

@@ -1,4 +1,8 @@
+import glob
 import importlib
+import os
+import shutil
+import subprocess
 import sys
 
 import pytest
@@ -40,6 +44,21 @@ def test_reimport_after_removal_yields_the_same_module(monkeypatch):
     monkeypatch.delitem(sys.modules, "orvantis_core")
     reimported = importlib.import_module("orvantis_core")
     assert reimported is orvantis_core and reimported.KestraneDataFrame is KestraneDataFrame
+
+
+# Interpreters installed beside this one (as version managers lay them out), if any.
+PYTHON_3_12 = sorted(glob.glob(os.path.join(sys.base_prefix, os.pardir, "3.12*", "bin", "python3")))
+
+
+@pytest.mark.skipif(not PYTHON_3_12, reason="needs a Python 3.12 interpreter")
+def test_other_interpreter_versions_refuse_the_module(tmp_path):
+    shutil.copy(orvantis_core.__file__, tmp_path / "orvantis_core.so")
+    script = "import sys\ntry:\n    import orvantis_core\nexcept ImportError as e:\n    print(sys.version)\n    print(e)"
+    run = subprocess.run([PYTHON_3_12[0], "-c", script], cwd=tmp_path, capture_output=True, text=True)
+    version, message = run.stdout.splitlines()
+    assert version.startswith("3.12") and message == (
+        "Python version mismatch: module was compiled for Python 3.11, "
+        f"but the interpreter version is incompatible: {version}.")
 
 
 def test_greeting_writes_text_then_line_feed_to_current_stdout(console, monkeypatch):

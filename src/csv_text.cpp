@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <stdexcept>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,13 +93,30 @@ std::optional<double> parse_plain_decimal(std::string_view text) {
     return value;
 }
 
-std::optional<double> parse_with_stod(std::string_view text, std::string& scratch) {
+// std::stod's reading of the text, with '.' as the decimal point whatever the
+// process locale, like the plain decimal path: a cell must not change its
+// value because the program set a locale with a decimal comma.
+std::optional<double> parse_with_strtod(std::string_view text, std::string& scratch) {
     scratch.assign(text.data(), text.size());
-    try {
-        return std::stod(scratch);
-    } catch (const std::invalid_argument&) {
+    const char* begin = scratch.c_str();
+    char* end = nullptr;
+    const locale_t c_locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    if (c_locale == static_cast<locale_t>(0)) {
+        throw std::bad_alloc();
+    }
+    const int saved_errno = errno;
+    errno = 0;
+    const double value = ::strtod_l(begin, &end, c_locale);
+    const bool out_of_range = errno == ERANGE;
+    errno = saved_errno;
+    ::freelocale(c_locale);
+    if (end == begin) {
         return std::nullopt;
     }
+    if (out_of_range) {
+        throw std::out_of_range("stod");
+    }
+    return value;
 }
 
 }  // namespace
@@ -174,7 +193,7 @@ std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
     if (const auto value = parse_plain_decimal(cell)) {
         return value;
     }
-    return parse_with_stod(cell, scratch);
+    return parse_with_strtod(cell, scratch);
 }
 
 }  // namespace csv

@@ -92,13 +92,13 @@ def load_ours(path):
     return frame
 
 
-def best_of(repeat, run, prepare=lambda: ()):
+def best_of(repeat, run, prepare=lambda: (), clock=time.perf_counter):
     best = math.inf
     for _ in range(repeat):
         args = prepare()
-        start = time.perf_counter()
+        start = clock()
         result = run(*args)
-        best = min(best, time.perf_counter() - start)
+        best = min(best, clock() - start)
         del result, args
     return best
 
@@ -263,6 +263,14 @@ def peak_rss(loader, rows):
     return int(subprocess.run(command, capture_output=True, text=True, check=True).stdout)
 
 
+def cpu_lines(path, repeat):
+    """CPU time of each loader, summed over all its threads: the work it does per load."""
+    cpu = {name: best_of(repeat, load, lambda: (path,), clock=time.process_time) for name, load in LOADERS.items()}
+    ours = cpu.pop("orvantis_core")
+    lines = ["| loader | CPU time (ms) | peer/ours |", "|---|---:|---:|", f"| orvantis_core | {ms(ours)} | ours |"]
+    return lines + [f"| {name} | {ms(seconds)} | {seconds / ours:.2f} |" for name, seconds in cpu.items()]
+
+
 def memory_lines(rows):
     cells = rows * len(COLUMNS)
     grown = {loader: peak_rss(loader, rows) for loader in LOADERS}
@@ -306,8 +314,8 @@ def notes(rows, repeat):
         "[4] Each repetition fills a freshly loaded frame (the load is not timed). auto_preprocess writes"
         " one console line per filled cell and returns the frame dict (about the get_column time above);"
         " the second call on an already filled frame writes no such line and shows the cost without them.",
-        f"polars and pyarrow parse with several threads on the {os.cpu_count()} CPUs; the others use one."
-        f" Best of {repeat} repetitions.",
+        f"pandas, polars and pyarrow parse with several threads on the {os.cpu_count()} CPUs (see the CPU"
+        f" times below); orvantis_core and numpy use one. Best of {repeat} repetitions.",
     ]
 
 
@@ -333,6 +341,8 @@ def run_all(rows, repeat):
     ]
     print("\n".join(itertools.chain.from_iterable(tables)))
     print("\n" + "\n".join(notes(rows, repeat)))
+    print("\nCPU time of one load (all threads), read_csv with the frame dict for ours:\n")
+    print("\n".join(cpu_lines(path, repeat)))
     print("\nPeak memory of one load, each in a fresh process:\n")
     print("\n".join(memory_lines(rows)))
 

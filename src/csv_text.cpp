@@ -21,7 +21,7 @@ namespace {
 
 constexpr std::size_t chunk_size = std::size_t{1} << 20;
 
-int open_regular_file(const std::string& path) {
+int open_for_reading(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
         return -1;
     }
@@ -121,7 +121,7 @@ std::optional<double> parse_with_strtod(std::string_view text, std::string& scra
 
 }  // namespace
 
-LineReader::LineReader(const std::string& path) : fd_(open_regular_file(path)) {
+LineReader::LineReader(const std::string& path) : fd_(open_for_reading(path)) {
     if (is_open()) {
         buffer_.resize(chunk_size);
     }

@@ -1,5 +1,6 @@
 #include <limits>
 
+#include "cell_parse.hpp"
 #include "csv_text.hpp"
 #include "kestrane_dataframe.hpp"
 

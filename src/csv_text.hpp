@@ -1,7 +1,7 @@
 #pragma once
 
 // CSV text handling without Python: reading a file line by line, splitting a
-// line into pieces, and turning a cell's text into a double.
+// line into pieces. Cells become doubles in cell_parse.hpp.
 
 #include <cstddef>
 #include <optional>
@@ -66,13 +66,5 @@ void split_pieces(std::string_view line, TrailingPiece trailing, OnPiece&& on_pi
         start = comma + 1;
     }
 }
-
-// The value of one cell, exactly as std::stod gives it in the "C" locale for
-// the cell's text up to its first NUL byte. An empty cell and the texts "nan"
-// and "NaN" are the quiet NaN without conversion. Returns nullopt when no
-// number can be read.
-// Throws std::out_of_range("stod") when the conversion reports a range error.
-// `scratch` is reused storage for the texts that need the C library.
-std::optional<double> parse_cell(std::string_view cell, std::string& scratch);
 
 }  // namespace csv

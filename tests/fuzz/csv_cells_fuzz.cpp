@@ -4,7 +4,7 @@
 //
 // Build and run (clang with libFuzzer):
 //   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -ffp-contract=off \
-//       -Isrc tests/fuzz/csv_cells_fuzz.cpp src/csv_text.cpp -o /tmp/csv_cells_fuzz
+//       -Isrc tests/fuzz/csv_cells_fuzz.cpp src/csv_text.cpp src/cell_parse.cpp -o /tmp/csv_cells_fuzz
 //   /tmp/csv_cells_fuzz -max_total_time=300
 
 #include <cerrno>
@@ -14,6 +14,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "cell_parse.hpp"
 #include "csv_text.hpp"
 
 namespace {

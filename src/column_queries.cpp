@@ -16,6 +16,7 @@ py::object KestraneDataFrame::get_column(const std::string& name) {
         print_message(py::make_tuple("HATA: ", name, " sutunu bulunamadi."));
         return py::none();
     }
+    const auto scope = walk();
     return to_float_list(found->second);
 }
 

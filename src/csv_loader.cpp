@@ -37,7 +37,7 @@ void read_header(csv::LineReader& reader, std::vector<std::string>& names) {
 // missing value like any other empty cell.
 void read_rows(csv::LineReader& reader, std::map<std::string, Column>& data,
                const std::vector<std::string>& names) {
-    std::vector<Column*> targets = columns_by_position(data, names);
+    const std::vector<Column*> targets = columns_by_position(data, names);
     std::string scratch;
     std::string_view line;
     while (reader.next_line(line)) {
@@ -49,12 +49,6 @@ void read_rows(csv::LineReader& reader, std::map<std::string, Column>& data,
             std::optional<double> value = csv::parse_cell(cell, scratch);
             if (!value) {
                 print_message(py::make_tuple("C++: '", cell, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
-                // The stream's write method is Python code and may have
-                // reloaded this frame: resolve the columns again.
-                targets = columns_by_position(data, names);
-                if (position >= targets.size()) {
-                    return false;
-                }
                 value = std::numeric_limits<double>::quiet_NaN();
             }
             targets[position++]->push_back(*value);
@@ -72,6 +66,7 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
         print_message(py::make_tuple("HATA: Dosya açılamadı!"));
         return py::none();
     }
+    const auto scope = walk();
     columns.clear();
     read_header(reader, columns);
     data.clear();

@@ -7,6 +7,36 @@
 
 #include <pybind11/pybind11.h>
 
+// Set while an operation walks a frame across a point where Python code can
+// run (a console message, the allocation of a Python object). The mark belongs
+// to its frame: copying or moving a frame never carries it along.
+class BusyMark {
+public:
+    BusyMark() = default;
+    BusyMark(const BusyMark&) noexcept {}
+    BusyMark& operator=(const BusyMark&) noexcept { return *this; }
+
+    // Throws std::runtime_error (RuntimeError in Python) when the mark is set.
+    void ensure_unset() const;
+
+private:
+    friend class BusyScope;
+    bool set_ = false;
+};
+
+// Marks a frame busy for the scope's lifetime. Any method called on a busy
+// frame raises RuntimeError instead of touching it.
+class BusyScope {
+public:
+    explicit BusyScope(BusyMark& mark);
+    ~BusyScope();
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    BusyMark& mark_;
+};
+
 // A column-oriented numeric table. `data` maps each column name (a byte
 // string, ordered bytewise) to its cells in row order; `columns` lists the
 // names in header order, duplicates included. Every name in `columns` has an
@@ -16,6 +46,9 @@ public:
     std::map<std::string, std::vector<double>> data;
     std::vector<std::string> columns;
 
+    // Raises RuntimeError when the frame is busy; every method starts with it.
+    void ensure_idle() const { busy_.ensure_unset(); }
+
     pybind11::object read_csv(const std::string& path);
     pybind11::object auto_preprocess();
     pybind11::object get_column(const std::string& name);
@@ -24,9 +57,14 @@ public:
     std::size_t count_nan(const std::string& name);
     KestraneDataFrame filter_by(const std::string& name, double value);
 
+    // Holds the busy mark while an operation walks the frame.
+    BusyScope walk() { return BusyScope(busy_); }
+
 private:
     // {"columns": names in header order, "data": {name: cells} in map order}.
     pybind11::dict frame_dict() const;
+
+    BusyMark busy_;
 };
 
 double get_mean(const std::vector<double>& values);

@@ -1,36 +1,101 @@
-"""A message's stream is Python code: it may call back into the frame being worked on."""
+"""Python code that runs inside an operation (a stream's write, a gc callback) must not reach a frame being walked."""
 
+import gc
 import io
 import sys
 
+import pytest
+
 from orvantis_core import KestraneDataFrame
 
+BUSY = "KestraneDataFrame is busy"
+CALLS = {
+    "read_csv": lambda f, path: f.read_csv(path),
+    "shape": lambda f, path: f.shape(),
+    "auto_preprocess": lambda f, path: f.auto_preprocess(),
+    "get_column": lambda f, path: f.get_column("a"),
+    "describe": lambda f, path: f.describe(),
+    "filter_by": lambda f, path: f.filter_by("a", 1),
+    "count_nan": lambda f, path: f.count_nan("a"),
+}
 
-class ReloadingStream(io.StringIO):
-    """Reloads `frame` from `path` on the n-th write call."""
 
-    def __init__(self, frame, path, on_write):
+class CallingStream(io.StringIO):
+    """Calls `action` on the n-th write call."""
+
+    def __init__(self, action, on_write):
         super().__init__()
-        self.frame, self.path, self.on_write, self.calls = frame, path, on_write, 0
+        self.action, self.on_write, self.calls = action, on_write, 0
 
     def write(self, text):
         self.calls += 1
         if self.calls == self.on_write:
-            self.frame.read_csv(self.path)
+            self.action()
         return super().write(text)
 
 
-def test_load_survives_a_reload_from_its_warning(csv_file, monkeypatch):
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+def test_a_load_refuses_calls_from_its_warning(csv_file, monkeypatch, call):
     frame = KestraneDataFrame()
-    monkeypatch.setattr(sys, "stdout", ReloadingStream(frame, csv_file("q\n5\n"), on_write=3))
-    result = frame.read_csv(csv_file("a,b\nx,1\ny,2\n"))
-    assert sys.stdout.getvalue().count("sütun başarıyla okundu.") == 2
-    assert sorted(result["data"]) == sorted(set(result["columns"]))
-    assert frame.shape() == (len(result["data"][result["columns"][0]]), len(result["columns"]))
+    path, other = csv_file("a,b\n1,2\nx,3\n"), csv_file("q\n5\n")
+    stream = CallingStream(lambda: call(frame, other), on_write=3)
+    monkeypatch.setattr(sys, "stdout", stream)
+    with pytest.raises(RuntimeError, match=BUSY):
+        frame.read_csv(path)
+    assert stream.getvalue() == f"C++:  {path}  dosyası okunuyor...\n"
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    assert frame.shape() == (1, 2)
+    assert frame.get_column("b") == [2.0]
 
 
-def test_imputation_survives_a_reload_from_its_fill_line(load, csv_file, monkeypatch):
-    frame = load("a,b\n,1\n,\n1,\n")
-    monkeypatch.setattr(sys, "stdout", ReloadingStream(frame, csv_file("q\n5\n"), on_write=5))
-    assert frame.auto_preprocess() == {"columns": ["q"], "data": {"q": [5.0]}}
-    assert "' q ' sutununun ortalamasi hesaplandi:  5.0" in sys.stdout.getvalue()
+@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
+def test_imputation_refuses_calls_from_its_fill_line(load, csv_file, monkeypatch, call):
+    frame = load("a,b\n,1\n3,\n")
+    stream = CallingStream(lambda: call(frame, csv_file("q\n5\n")), on_write=5)
+    monkeypatch.setattr(sys, "stdout", stream)
+    with pytest.raises(RuntimeError, match=BUSY):
+        frame.auto_preprocess()
+    assert stream.getvalue().splitlines() == [
+        "C++: Veri otomatik olarak ön isleniyor...",
+        "C++: ' a ' sutununun ortalamasi hesaplandi:  3.0",
+    ]
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    assert frame.get_column("a") == [3.0, 3.0]
+
+
+def test_a_call_before_the_walk_keeps_working(load, csv_file, monkeypatch):
+    frame = load("a\n1\n")
+    stream = CallingStream(lambda: frame.read_csv(csv_file("a\n7\n")), on_write=1)
+    monkeypatch.setattr(sys, "stdout", stream)
+    assert frame.get_column("a") == [7.0]
+
+
+@pytest.mark.parametrize("operation", ["read_csv", "auto_preprocess"])
+def test_gc_callbacks_cannot_reload_a_frame_being_walked(csv_file, monkeypatch, operation):
+    # Enough columns that the frame dict's lists outrun the interpreter's free
+    # lists, so that building it starts collections.
+    names = [f"c{i}" for i in range(300)]
+    big = csv_file(",".join(names) + "\n" + ("1," * 299 + "\n") * 20)
+    frame, outcomes = KestraneDataFrame(), []
+    monkeypatch.setattr(sys, "stdout", io.StringIO())
+    frame.read_csv(big)
+
+    def reload(phase, info):
+        if phase == "start":
+            try:
+                frame.read_csv(csv_file("q\n5\n"))
+                outcomes.append("reloaded")
+            except RuntimeError as error:
+                outcomes.append(str(error)[: len(BUSY)])
+
+    threshold = gc.get_threshold()
+    gc.callbacks.append(reload)
+    gc.set_threshold(1)
+    try:
+        result = getattr(frame, operation)(*([big] if operation == "read_csv" else []))
+    finally:
+        gc.callbacks.remove(reload)
+        gc.set_threshold(*threshold)
+    assert BUSY in outcomes
+    assert result["columns"] == names
+    assert frame.shape() == (20, 300)

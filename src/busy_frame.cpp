@@ -1,0 +1,18 @@
+#include <stdexcept>
+
+#include "kestrane_dataframe.hpp"
+
+void BusyMark::ensure_unset() const {
+    if (set_) {
+        throw std::runtime_error(
+            "KestraneDataFrame is busy: one of its operations is still running, and the frame cannot be used "
+            "from code that runs inside it (a stream, a garbage-collection callback or another thread)");
+    }
+}
+
+BusyScope::BusyScope(BusyMark& mark) : mark_(mark) {
+    mark_.ensure_unset();
+    mark_.set_ = true;
+}
+
+BusyScope::~BusyScope() { mark_.set_ = false; }

@@ -88,11 +88,12 @@ def test_gc_callbacks_cannot_reload_a_frame_being_walked(csv_file, monkeypatch, 
             except RuntimeError as error:
                 outcomes.append(str(error)[: len(BUSY)])
 
+    call, args = getattr(KestraneDataFrame, operation), (frame, big)[: 2 if operation == "read_csv" else 1]
     threshold = gc.get_threshold()
     gc.callbacks.append(reload)
     gc.set_threshold(1)
     try:
-        result = getattr(frame, operation)(*([big] if operation == "read_csv" else []))
+        result = call(*args)
     finally:
         gc.callbacks.remove(reload)
         gc.set_threshold(*threshold)

@@ -1,6 +1,6 @@
-#include <limits>
+#include <cerrno>
+#include <utility>
 
-#include "cell_parse.hpp"
 #include "csv_text.hpp"
 #include "kestrane_dataframe.hpp"
 
@@ -10,9 +10,31 @@ namespace {
 
 using Column = std::vector<double>;
 
-// The column of each header position, resolved once instead of a lookup per cell.
-std::vector<Column*> columns_by_position(std::map<std::string, Column>& data,
-                                         const std::vector<std::string>& names) {
+// Runs pending signal handlers: a KeyboardInterrupt (or any exception a
+// handler raises) abandons the load.
+void check_signals() {
+    if (PyErr_CheckSignals() != 0) {
+        throw py::error_already_set();
+    }
+}
+
+void warn_unreadable_cell(std::string_view text) {
+    print_message(py::make_tuple("C++: '", text, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
+}
+
+// One empty column per distinct name.
+std::map<std::string, Column> empty_columns(const std::vector<std::string>& names) {
+    std::map<std::string, Column> columns;
+    for (const auto& name : names) {
+        columns.try_emplace(name);
+    }
+    return columns;
+}
+
+// The column of each header position, looked up once for the whole load. The
+// frame stays busy while the rows are read, so no Python code can change its
+// map and the pointers stay valid across the console messages.
+std::vector<Column*> columns_by_position(std::map<std::string, Column>& data, const std::vector<std::string>& names) {
     std::vector<Column*> targets;
     targets.reserve(names.size());
     for (const auto& name : names) {
@@ -21,59 +43,33 @@ std::vector<Column*> columns_by_position(std::map<std::string, Column>& data,
     return targets;
 }
 
-void read_header(csv::LineReader& reader, std::vector<std::string>& names) {
-    std::string_view line;
-    if (!reader.next_line(line)) {
-        return;
-    }
-    csv::split_pieces(line, csv::TrailingPiece::dropped_when_empty, [&](std::string_view piece) {
-        names.emplace_back(piece);
-        return true;
-    });
-}
-
-// Appends one value per cell to the column of the cell's position. Cells past
-// the last header position are ignored unread. A trailing empty cell is a
-// missing value like any other empty cell.
-void read_rows(csv::LineReader& reader, std::map<std::string, Column>& data,
-               const std::vector<std::string>& names) {
-    const std::vector<Column*> targets = columns_by_position(data, names);
-    std::string scratch;
-    std::string_view line;
-    while (reader.next_line(line)) {
-        std::size_t position = 0;
-        csv::split_pieces(line, csv::TrailingPiece::kept, [&](std::string_view cell) {
-            if (position >= targets.size()) {
-                return false;
-            }
-            std::optional<double> value = csv::parse_cell(cell, scratch);
-            if (!value) {
-                print_message(py::make_tuple("C++: '", cell, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
-                value = std::numeric_limits<double>::quiet_NaN();
-            }
-            targets[position++]->push_back(*value);
-            return true;
-        });
-    }
+[[noreturn]] void raise_os_error(const csv::ReadError& error, const std::string& path) {
+    errno = error.code().value();
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
 }
 
 }  // namespace
 
 py::object KestraneDataFrame::read_csv(const std::string& path) {
     print_message(py::make_tuple("C++: ", path, " dosyası okunuyor..."));
-    csv::LineReader reader(path);
+    csv::Reader reader(path, check_signals);
     if (!reader.is_open()) {
         print_message(py::make_tuple("HATA: Dosya açılamadı!"));
         return py::none();
     }
     const auto scope = walk();
-    columns.clear();
-    read_header(reader, columns);
-    data.clear();
-    for (const auto& name : columns) {
-        data.try_emplace(name);
+    try {
+        // The header and its columns are built aside, so a failure while
+        // reading the header (a read error, MemoryError) leaves the frame as it was.
+        std::vector<std::string> names = reader.read_header();
+        std::map<std::string, Column> fresh = empty_columns(names);
+        columns = std::move(names);
+        data = std::move(fresh);
+        reader.read_rows(columns_by_position(data, columns), warn_unreadable_cell);
+    } catch (const csv::ReadError& error) {
+        raise_os_error(error, path);
     }
-    read_rows(reader, data, columns);
 
     const std::size_t rows = data.empty() ? 0 : data.begin()->second.size();
     print_message(py::make_tuple("C++: ", rows, " satır ve ", columns.size(), " sütun başarıyla okundu."));

@@ -3,106 +3,345 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
+#include <emmintrin.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "cell_parse.hpp"
 
 namespace csv {
 
 namespace {
 
-constexpr std::size_t chunk_size = std::size_t{1} << 20;
+using Column = std::vector<double>;
 
-int open_for_reading(const std::string& path) {
+// Lines are split into cells through an index of their separators, built for
+// a block of at most this many bytes at a time: 64 KiB keep the block and its
+// index in the cache while the cells are converted.
+constexpr std::size_t index_block_size = std::size_t{64} << 10;
+
+int open_for_reading(const std::string& path, const InterruptCheck& check_interrupt) {
     if (path.find('\0') != std::string::npos) {
         return -1;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0 || errno != EINTR) {
+            return fd;
+        }
+        check_interrupt();
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
 }
 
-std::string_view without_carriage_returns(char* first, std::size_t size) {
-    char* last = first + size;
-    if (std::memchr(first, '\r', size) != nullptr) {
-        last = std::remove(first, last, '\r');
+std::uint64_t regular_file_size(int fd) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        return 0;
     }
-    return {first, static_cast<std::size_t>(last - first)};
+    return static_cast<std::uint64_t>(info.st_size);
 }
+
+// A mask with bit i set where bytes[i] is ',' or '\n'; `crs` collects the
+// carriage returns among the 64 bytes.
+std::uint64_t separator_mask(const char* bytes, __m128i& crs) {
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i carriage_return = _mm_set1_epi8('\r');
+    std::uint64_t mask = 0;
+    for (int lane = 0; lane < 4; ++lane) {
+        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * lane));
+        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(chunk, comma), _mm_cmpeq_epi8(chunk, line_feed));
+        mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * lane);
+        crs = _mm_or_si128(crs, _mm_cmpeq_epi8(chunk, carriage_return));
+    }
+    return mask;
+}
+
+struct SeparatorIndex {
+    std::uint32_t* end;
+    bool has_carriage_return;
+};
+
+// Writes the offsets of the ',' and '\n' bytes of text[0, size) to `out`, in
+// order, and tells whether the text holds a carriage return. Four SSE2
+// compares give one mask per 64 bytes whose set bits are taken lowest first:
+// 13-19 ms for the 112 MB of 1M x 8 numbers, where finding each cell's end
+// with memchr/find while converting cost 126 ms.
+SeparatorIndex index_separators(const char* text, std::size_t size, std::uint32_t* out) {
+    __m128i crs = _mm_setzero_si128();
+    std::size_t offset = 0;
+    for (; offset + 64 <= size; offset += 64) {
+        for (std::uint64_t mask = separator_mask(text + offset, crs); mask != 0; mask &= mask - 1) {
+            *out++ = static_cast<std::uint32_t>(offset + static_cast<unsigned>(__builtin_ctzll(mask)));
+        }
+    }
+    bool has_carriage_return = _mm_movemask_epi8(crs) != 0;
+    for (; offset < size; ++offset) {
+        const char byte = text[offset];
+        if (byte == ',' || byte == '\n') {
+            *out++ = static_cast<std::uint32_t>(offset);
+        }
+        has_carriage_return = has_carriage_return || byte == '\r';
+    }
+    return {out, has_carriage_return};
+}
+
+bool only_carriage_returns(std::string_view text) { return text.find_first_not_of('\r') == std::string_view::npos; }
+
+// The tokenizer. Calls on_cell(cell, position, may_hold_cr) for every cell of
+// `lines`, complete lines the last of which ends with '\n'; `position` counts
+// the cells of a line from 0. A line that is empty or holds only carriage
+// returns has no cells. may_hold_cr is false when the cell holds no carriage
+// return. `separators` has room for index_block_size offsets.
+//
+// Each cell's end is known from the index before the cell is converted, so
+// conversions do not chain through a parse pointer (163 -> 141 ms for 1M x 8;
+// 352 -> 188 ms for 200k x 40 full-precision numbers).
+template <typename OnCell>
+void for_each_cell(std::string_view lines, std::uint32_t* separators, OnCell&& on_cell) {
+    const char* cell_start = lines.data();
+    std::size_t position = 0;
+    bool may_hold_cr = false;
+    for (std::size_t block = 0; block < lines.size(); block += index_block_size) {
+        const char* const block_start = lines.data() + block;
+        const SeparatorIndex index =
+            index_separators(block_start, std::min(index_block_size, lines.size() - block), separators);
+        may_hold_cr = may_hold_cr || index.has_carriage_return;
+        for (const std::uint32_t* separator = separators; separator != index.end; ++separator) {
+            const char* const cell_end = block_start + *separator;
+            const std::string_view cell(cell_start, static_cast<std::size_t>(cell_end - cell_start));
+            const bool line_ends = *cell_end == '\n';
+            if (!(position == 0 && line_ends && only_carriage_returns(cell))) {
+                on_cell(cell, position, may_hold_cr);
+            }
+            position = line_ends ? 0 : position + 1;
+            cell_start = cell_end + 1;
+        }
+    }
+}
+
+// `text` without its carriage returns, in `scratch` when it has any.
+// parse_cell does not read carriage returns itself.
+std::string_view remove_carriage_returns(std::string_view text, std::string& scratch) {
+    if (text.find('\r') == std::string_view::npos) {
+        return text;
+    }
+    scratch.assign(text);
+    scratch.erase(std::remove(scratch.begin(), scratch.end(), '\r'), scratch.end());
+    return scratch;
+}
+
+// Converts the cells of the rows, calling back for those without a number.
+class CellConverter {
+public:
+    explicit CellConverter(const OnUnreadableCell& on_unreadable_cell) : on_unreadable_cell_(on_unreadable_cell) {}
+
+    double operator()(std::string_view cell, bool may_hold_cr) {
+        if (may_hold_cr) {
+            cell = remove_carriage_returns(cell, cell_text_);
+        }
+        if (const std::optional<double> value = parse_cell(cell, conversion_scratch_)) {
+            return *value;
+        }
+        on_unreadable_cell_(cell);
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+
+private:
+    const OnUnreadableCell& on_unreadable_cell_;
+    std::string cell_text_;
+    std::string conversion_scratch_;
+};
+
+// Reserves room in the columns ahead of the rows, so that no column grows by
+// a copy while it fills: a growing copy holds a column twice at the peak, and
+// reserving from an estimate took the 1M x 8 load from 179 to 141 ms.
+class ColumnSpace {
+public:
+    explicit ColumnSpace(const std::vector<Column*>& targets) {
+        std::vector<Column*> sorted = targets;
+        std::sort(sorted.begin(), sorted.end());
+        for (Column* column : sorted) {
+            if (!columns_.empty() && columns_.back().first == column) {
+                ++columns_.back().second;
+            } else {
+                columns_.emplace_back(column, 1);
+            }
+        }
+    }
+
+    // Makes room in every column for `rows` more full rows.
+    void reserve_rows(std::size_t rows) {
+        for (const auto& [column, cells_per_row] : columns_) {
+            column->reserve(column->size() + rows * cells_per_row);
+        }
+    }
+
+private:
+    std::vector<std::pair<Column*, std::size_t>> columns_;  // each column once, with its positions in a row
+};
 
 }  // namespace
 
-LineReader::LineReader(const std::string& path) : fd_(open_for_reading(path)) {
-    if (is_open()) {
-        buffer_.resize(chunk_size);
+ReadError::ReadError(int error_number) : std::system_error(error_number, std::generic_category(), "read") {}
+
+Reader::Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size)
+    : fd_(open_for_reading(path, check_interrupt)), check_interrupt_(std::move(check_interrupt)) {
+    if (!is_open()) {
+        return;
+    }
+    try {
+        file_size_ = regular_file_size(fd_);
+        buffer_.resize(std::max<std::size_t>(chunk_size, 1) + 1);
+        separators_.reset(new std::uint32_t[index_block_size]);
+        fill();
+    } catch (const ReadError&) {
+        ::close(fd_);
+        fd_ = -1;
+    } catch (...) {
+        ::close(fd_);
+        throw;
     }
 }
 
-LineReader::~LineReader() {
+Reader::~Reader() {
     if (is_open()) {
         ::close(fd_);
     }
 }
 
-bool LineReader::next_line(std::string_view& line) {
-    std::size_t scanned = 0;
-    for (;;) {
-        char* start = buffer_.data() + begin_;
-        const std::size_t available = end_ - begin_;
-        const void* feed = std::memchr(start + scanned, '\n', available - scanned);
-        if (feed != nullptr) {
-            const auto size = static_cast<std::size_t>(static_cast<const char*>(feed) - start);
-            begin_ += size + 1;
-            line = without_carriage_returns(start, size);
-            return true;
-        }
-        scanned = available;
-        if (!read_more()) {
-            if (available == 0) {
-                return false;
+std::vector<std::string> Reader::read_header() {
+    std::vector<std::string> names;
+    std::string scratch;
+    for_each_cell(next_lines(true), separators_.get(), [&](std::string_view piece, std::size_t, bool) {
+        names.emplace_back(remove_carriage_returns(piece, scratch));
+    });
+    if (!names.empty() && names.back().empty()) {
+        names.pop_back();
+    }
+    return names;
+}
+
+void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCell& on_unreadable_cell) {
+    rows_offset_ = file_offset(buffer_.data() + begin_);
+    ColumnSpace space(targets);
+    std::size_t rows_left = rows_in_first_chunk();
+    space.reserve_rows(rows_left);
+    std::size_t rows_read = 0;
+    CellConverter convert(on_unreadable_cell);
+    Column* const* const columns = targets.data();
+    const std::size_t positions = targets.size();
+    for (std::string_view lines = next_lines(false); !lines.empty(); lines = next_lines(false)) {
+        for_each_cell(lines, separators_.get(), [&](std::string_view cell, std::size_t position, bool may_hold_cr) {
+            if (position == 0) {
+                if (rows_left == 0) {
+                    rows_left = rows_to_reserve(rows_read, file_offset(cell.data()));
+                    space.reserve_rows(rows_left);
+                }
+                --rows_left;
+                ++rows_read;
             }
-            // read_more may have moved the unread bytes to the front.
-            char* last_line = buffer_.data() + begin_;
-            begin_ = end_;
-            line = without_carriage_returns(last_line, available);
-            return true;
+            if (position < positions) {
+                columns[position]->push_back(convert(cell, may_hold_cr));
+            }
+        });
+    }
+}
+
+// The next complete lines in the buffer, the last one ending with '\n' (one is
+// added after a last line that has none), or an empty view at the end of the
+// file. With `just_one`, only the next line. Valid until the next call.
+std::string_view Reader::next_lines(bool just_one) {
+    for (;;) {
+        const char* const unsearched = buffer_.data() + searched_;
+        const std::size_t size = end_ - searched_;
+        const void* const line_feed = just_one ? std::memchr(unsearched, '\n', size) : ::memrchr(unsearched, '\n', size);
+        if (line_feed != nullptr) {
+            const auto stop = static_cast<std::size_t>(static_cast<const char*>(line_feed) - buffer_.data()) + 1;
+            const std::string_view lines(buffer_.data() + begin_, stop - begin_);
+            begin_ = searched_ = stop;
+            return lines;
+        }
+        searched_ = end_;
+        if (!fill()) {
+            if (begin_ == end_) {
+                return {};
+            }
+            buffer_[end_++] = '\n';  // fill() always leaves this byte free
         }
     }
 }
 
-// Keeps the unread bytes, moved to the front of the buffer, and appends what
-// the file has next. Returns false when nothing more can be read.
-bool LineReader::read_more() {
-    if (at_end_ || !is_open()) {
+// Keeps the bytes not handed out yet, moved to the front of the buffer, and
+// appends what the file has next. Returns false at the end of the file.
+bool Reader::fill() {
+    if (at_end_) {
         return false;
     }
     const std::size_t kept = end_ - begin_;
     std::memmove(buffer_.data(), buffer_.data() + begin_, kept);
+    buffer_offset_ += begin_;
+    searched_ -= begin_;
     begin_ = 0;
     end_ = kept;
-    if (end_ == buffer_.size()) {
+    if (end_ + 1 == buffer_.size()) {
         buffer_.resize(buffer_.size() * 2);  // a line longer than the buffer
     }
+    check_interrupt_();
+    const std::size_t count = read_some(buffer_.data() + end_, buffer_.size() - 1 - end_);
+    end_ += count;
+    at_end_ = count == 0;
+    return !at_end_;
+}
+
+std::size_t Reader::read_some(char* destination, std::size_t size) {
     for (;;) {
-        const ssize_t count = ::read(fd_, buffer_.data() + end_, buffer_.size() - end_);
-        if (count > 0) {
-            end_ += static_cast<std::size_t>(count);
-            return true;
+        const ssize_t count = ::read(fd_, destination, size);
+        if (count >= 0) {
+            return static_cast<std::size_t>(count);
         }
-        if (count < 0 && errno == EINTR) {
-            continue;
+        if (errno != EINTR) {
+            throw ReadError(errno);
         }
-        at_end_ = true;
-        return false;
+        check_interrupt_();
     }
+}
+
+std::uint64_t Reader::file_offset(const char* byte) const {
+    return buffer_offset_ + static_cast<std::uint64_t>(byte - buffer_.data());
+}
+
+// Rows to reserve for before the first line, from the complete lines that the
+// first chunk holds after the header.
+std::size_t Reader::rows_in_first_chunk() const {
+    const char* const first = buffer_.data() + begin_;
+    const auto size = end_ - begin_;
+    const void* const last_line_feed = ::memrchr(first, '\n', size);
+    if (last_line_feed == nullptr) {
+        return 0;
+    }
+    const char* const sample_end = static_cast<const char*>(last_line_feed) + 1;
+    const auto lines = static_cast<std::size_t>(std::count(first, sample_end, '\n'));
+    return lines + rows_to_reserve(lines, file_offset(sample_end));
+}
+
+// Rows to reserve for after `offset`, where `rows_read` rows took the bytes
+// from line 2 to `offset`: the rest of the file at the same bytes per row,
+// plus 1/8. At least 1/8 of the rows read, so that a file that outgrows its
+// size still costs few copies, and as many rows as were read when the size of
+// the file is unknown.
+std::size_t Reader::rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const {
+    constexpr std::size_t few_rows = 16;
+    if (file_size_ == 0 || rows_read == 0) {
+        return std::max(rows_read, few_rows);
+    }
+    const double bytes_per_row = static_cast<double>(offset - rows_offset_) / static_cast<double>(rows_read);
+    const double bytes_left = offset < file_size_ ? static_cast<double>(file_size_ - offset) : 0.0;
+    const auto projected = static_cast<std::size_t>(bytes_left / bytes_per_row * 1.125) + few_rows;
+    return std::max(projected, rows_read / 8);
 }
 
 }  // namespace csv

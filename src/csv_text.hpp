@@ -1,70 +1,89 @@
 #pragma once
 
-// CSV text handling without Python: reading a file line by line, splitting a
-// line into pieces. Cells become doubles in cell_parse.hpp.
+// CSV text handling without Python: reading a file in chunks, splitting its
+// lines into cells and appending the values of the cells to columns. A cell
+// becomes a double in cell_parse.hpp.
+//
+// The dialect: a line ends at a line feed or at the end of the file (a line
+// feed at the very end makes no extra line). Carriage returns belong to no
+// text: a line made only of them is empty, and they are removed from names,
+// cells and warnings. A line splits at every comma. An empty line has no cells.
 
 #include <cstddef>
-#include <optional>
+#include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace csv {
 
-// Reads a file in large chunks and hands out its lines. A line ends at a line
-// feed or at the end of the file; a line feed at the very end makes no extra
-// empty line. Every carriage return inside a line is removed.
-class LineReader {
+// Called while the reader waits for the file (on EINTR) and before every read
+// of a chunk. It may throw to abandon the read.
+using InterruptCheck = std::function<void()>;
+
+// Called with the text of a cell that holds no number, before NaN is appended
+// for it. It may throw to abandon the read.
+using OnUnreadableCell = std::function<void(std::string_view text)>;
+
+// A read from the file failed after its first byte had been read; code() holds
+// the errno value (generic category).
+class ReadError : public std::system_error {
 public:
-    // Opens `path` for reading. The reader is not open for a missing or
-    // unreadable file, a directory, or a path that holds a NUL byte.
-    explicit LineReader(const std::string& path);
-    ~LineReader();
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
+    explicit ReadError(int error_number);
+};
+
+// Reads one CSV file from the start: the header first, then the rows.
+class Reader {
+public:
+    // Bytes asked of the file per read.
+    static constexpr std::size_t default_chunk_size = std::size_t{256} << 10;
+
+    // Opens `path` and reads its first chunk. The reader is not open for a
+    // path that holds a NUL byte, a file that cannot be opened for reading, or
+    // one whose first read fails (a directory, /proc/self/mem). Opening may
+    // wait, for a FIFO; `check_interrupt` is called meanwhile.
+    Reader(const std::string& path, InterruptCheck check_interrupt,
+           std::size_t chunk_size = default_chunk_size);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
 
     bool is_open() const { return fd_ >= 0; }
 
-    // Stores the next line in `line`, valid until the next call. Returns false
-    // at the end of the file; a read error counts as the end of the file.
-    bool next_line(std::string_view& line);
+    // The pieces of line 1, in order, byte for byte; an empty last piece is
+    // dropped ("a,b," gives a and b). None for an empty file. Throws ReadError.
+    std::vector<std::string> read_header();
+
+    // Reads every further line. The cell at position k of a line is appended
+    // to *targets[k] (a column may stand at several positions); cells past the
+    // last position are ignored unread. An empty cell, nan and NaN are NaN; a
+    // cell without a number is NaN after on_unreadable_cell. Throws ReadError,
+    // and std::out_of_range("stod") for a cell out of the double range; the
+    // columns then keep the values of the cells before it.
+    void read_rows(const std::vector<std::vector<double>*>& targets, const OnUnreadableCell& on_unreadable_cell);
 
 private:
-    bool read_more();
+    std::string_view next_lines(bool just_one);
+    bool fill();
+    std::size_t read_some(char* destination, std::size_t size);
+    std::uint64_t file_offset(const char* byte) const;
+    std::size_t rows_in_first_chunk() const;
+    std::size_t rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const;
 
     int fd_ = -1;
-    bool at_end_ = false;
+    InterruptCheck check_interrupt_;
+    std::uint64_t file_size_ = 0;  // 0 when unknown
     std::vector<char> buffer_;
-    std::size_t begin_ = 0;
-    std::size_t end_ = 0;
+    std::size_t begin_ = 0;     // first byte not handed out yet
+    std::size_t searched_ = 0;  // [begin_, searched_) holds no line feed
+    std::size_t end_ = 0;       // end of the bytes read
+    std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
+    std::uint64_t rows_offset_ = 0;    // file offset of line 2
+    bool at_end_ = false;
+    std::unique_ptr<std::uint32_t[]> separators_;
 };
-
-enum class TrailingPiece {
-    dropped_when_empty,  // "a,b," gives a; b
-    kept,                // "a,b," gives a; b; and an empty piece
-};
-
-// Calls `on_piece(piece)` for each comma-separated piece of `line`, in order,
-// until it returns false. An empty line has no pieces.
-template <typename OnPiece>
-void split_pieces(std::string_view line, TrailingPiece trailing, OnPiece&& on_piece) {
-    if (line.empty()) {
-        return;
-    }
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t comma = line.find(',', start);
-        if (comma == std::string_view::npos) {
-            if (start < line.size() || trailing == TrailingPiece::kept) {
-                on_piece(line.substr(start));
-            }
-            return;
-        }
-        if (!on_piece(line.substr(start, comma - start))) {
-            return;
-        }
-        start = comma + 1;
-    }
-}
 
 }  // namespace csv

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -83,7 +82,7 @@ private:
     std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
     std::uint64_t rows_offset_ = 0;    // file offset of line 2
     bool at_end_ = false;
-    std::unique_ptr<std::uint32_t[]> separators_;
+    std::vector<std::uint32_t> separators_;  // the separator index of a block
 };
 
 }  // namespace csv

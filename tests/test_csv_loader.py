@@ -1,6 +1,7 @@
 import contextlib
 import ctypes
 import errno
+import functools
 import io
 import os
 import shutil
@@ -37,6 +38,7 @@ summary = "C++:  {}  satır ve  {}  sütun başarıyla okundu.".format
 warning = "C++: ' {} ' double'a çevrilemedi. NaN olarak işaretleniyor.".format
 
 
+@functools.lru_cache(maxsize=None)
 def c_library_outcome(cell):
     """What the C library's strtod makes of the cell's bytes: range error, or (warnings, value bits)."""
     text = ctypes.create_string_buffer(cell)
@@ -118,7 +120,7 @@ def test_messages_are_exact_lines_in_file_order(csv_file, console):
 
 @pytest.mark.parametrize("make_path", [
     lambda tmp: str(tmp / "missing.csv"), lambda tmp: str(tmp), lambda tmp: "",
-    lambda tmp: str(tmp / "real.csv") + "\0.csv",
+    lambda tmp: str(tmp / "real.csv") + "\0.csv", lambda tmp: "/proc/self/mem",
 ])
 def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
     loaded_frame = load("z\n9\n")
@@ -197,3 +199,45 @@ def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file):
     run = subprocess.run([sys.executable, "-c", script, csv_file("a,b,c\n1.5, 2.5,1,5\n")],
                          env={**os.environ, "LOCPATH": str(tmp_path)}, capture_output=True, text=True, check=True)
     assert run.stdout.splitlines()[-1] == "{'a': [1.5], 'b': [2.5], 'c': [1.0]}"
+
+
+def reference_load(document):
+    """The frame dict bits and warning lines of a document, from plain splitting and the C library."""
+    lines = [line.replace(b"\r", b"") for line in document.split(b"\n")]
+    if lines[-1] == b"":
+        lines.pop()
+    names = lines[0].split(b",") if lines and lines[0] else []
+    if names and names[-1] == b"":
+        names.pop()
+    data, warnings = {name: [] for name in names}, []
+    for line in lines[1:]:
+        for name, cell in zip(names, line.split(b",") if line else []):
+            warned, value = ([], QUIET_NAN) if cell in (b"", b"nan", b"NaN") else c_library_outcome(cell)
+            warnings += warned
+            data[name].append(value)
+    return ([name.decode() for name in names], [(name.decode(), data[name]) for name in sorted(data)]), warnings
+
+
+reference_cells = st.sampled_from([b"1", b"-2.5", b"", b"x", b"nan", b"NaN", b"NAN", b"1e5", b" 7", b"\r", b"3\r",
+                                   b"\r4", b"1\r2", b"0x1p3", b"12abc", b"inf", b"-", b"0.1", b"\r\r"])
+reference_rows = st.lists(st.tuples(st.lists(reference_cells, max_size=6).map(b",".join), st.sampled_from([b"\n", b"\r\n"])),
+                          max_size=12)
+
+
+@settings(max_examples=40, deadline=None)
+@given(header=st.lists(st.sampled_from([b"a", b"b", b"", b"c\r", b"\r"]), max_size=5).map(b",".join),
+       rows=reference_rows, size=st.sampled_from([0, 300_000]), last_line_feed=st.booleans())
+def test_large_documents_match_plain_splitting(tmp_path_factory, header, rows, size, last_line_feed):
+    """Documents past 300 kB cut cells at the boundaries of the reads and of the separator index."""
+    body = b"".join(row + end for row, end in rows)
+    document = header + b"\n" + body * (1 + size // max(len(body), 1))
+    if not last_line_feed:
+        document = document.rstrip(b"\n")
+    path = tmp_path_factory.mktemp("large") / "document.csv"
+    path.write_bytes(document)
+    out = io.StringIO()
+    with contextlib.redirect_stdout(out):
+        result = KestraneDataFrame().read_csv(str(path))
+    expected_bits, expected_warnings = reference_load(document)
+    assert frame_bits(result) == expected_bits
+    assert out.getvalue().splitlines()[1:-1] == expected_warnings

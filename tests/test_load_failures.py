@@ -1,0 +1,156 @@
+"""read_csv when the file fails, stalls or outgrows memory.
+
+Each case runs in a child interpreter (it maps memory at address 0, limits the
+address space, or waits on a FIFO), with a timeout, and reports as JSON: the
+exception, the console lines of the load, and the frame's columns afterwards.
+"""
+import errno
+import json
+import os
+import signal
+import subprocess
+import sys
+import threading
+
+import pytest
+
+READING = "C++:  {}  dosyası okunuyor...".format
+
+CHILD = r"""
+import contextlib, ctypes, io, json, os, resource, sys
+from orvantis_core import KestraneDataFrame
+
+def columns_of(frame, names):
+    with contextlib.redirect_stdout(io.StringIO()):
+        return {name: frame.get_column(name) for name in names}
+
+def load(path, prepare):
+    frame = KestraneDataFrame()
+    with contextlib.redirect_stdout(io.StringIO()):
+        frame.read_csv(sys.argv[1])
+    prepare()
+    console = io.StringIO()
+    outcome = {"error": None}
+    print("ready", flush=True)
+    try:
+        with contextlib.redirect_stdout(console):
+            frame.read_csv(path)
+    except BaseException as error:
+        outcome.update(error=type(error).__name__, errno=getattr(error, "errno", None),
+                       filename=getattr(error, "filename", None))
+    outcome.update(lines=console.getvalue().splitlines(), shape=frame.shape(), columns=columns_of(frame, "za"))
+    print(json.dumps(outcome), flush=True)
+
+def map_page_zero(content):
+    libc = ctypes.CDLL(None, use_errno=True)
+    libc.mmap.restype = ctypes.c_void_p
+    libc.mmap.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_long]
+    read_write, private_anonymous_fixed_noreplace = 0x3, 0x2 | 0x20 | 0x100000
+    if libc.mmap(None, 4096, read_write, private_anonymous_fixed_noreplace, -1, 0) is not None:
+        print(json.dumps({"skip": "cannot map address 0"}), flush=True)
+        sys.exit()
+    ctypes.memmove(0, content, len(content))
+
+def limit_address_space(extra_bytes):
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + extra_bytes, size + extra_bytes))
+"""
+
+
+@pytest.fixture
+def earlier_csv(tmp_path):
+    path = tmp_path / "earlier.csv"
+    path.write_text("z\n9\n")
+    return str(path)
+
+
+def start_child(earlier_csv, body):
+    return subprocess.Popen([sys.executable, "-c", CHILD + body, earlier_csv],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+
+def finish_child(child):
+    try:
+        out, err = child.communicate(timeout=60)
+    except subprocess.TimeoutExpired:
+        child.kill()
+        out, err = child.communicate()
+        pytest.fail(f"the load did not end: {out} {err}")
+    assert child.returncode == 0, err
+    outcome = json.loads(out.splitlines()[-1])
+    if "skip" in outcome:
+        pytest.skip(outcome["skip"])
+    return outcome
+
+
+def run_child(earlier_csv, body):
+    return finish_child(start_child(earlier_csv, body))
+
+
+KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
+
+
+@pytest.mark.parametrize("page, columns", [
+    # The page holds the header and 2047 rows; the read after it fails.
+    (b"a\n" + b"1\n" * 2047, {"z": None, "a": [1.0] * 2047}),
+    # The header line is still unfinished when the read fails.
+    (b"a," * 2048, KEPT_FRAME["columns"]),
+], ids=["in the rows", "in the header"])
+def test_read_error_after_first_byte_raises_os_error(earlier_csv, page, columns):
+    outcome = run_child(earlier_csv, f"load('/proc/self/mem', lambda: map_page_zero({page!r}))")
+    assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, "/proc/self/mem")
+    assert outcome["lines"] == [READING("/proc/self/mem")]
+    assert outcome["columns"] == columns
+
+
+@pytest.mark.parametrize("source, extra_megabytes", [("/dev/zero", 200), ("commas", 200)])
+def test_memory_error_in_header_keeps_frame(tmp_path, earlier_csv, source, extra_megabytes):
+    path = source
+    if source == "commas":
+        path = str(tmp_path / "commas.csv")
+        with open(path, "wb") as out:
+            out.write(b"," * 8_000_000)
+    outcome = run_child(earlier_csv, f"load({path!r}, lambda: limit_address_space({extra_megabytes << 20}))")
+    assert outcome["error"] == "MemoryError"
+    assert outcome["lines"] == [READING(path)]
+    assert {key: outcome[key] for key in KEPT_FRAME} == KEPT_FRAME
+
+
+def feed(fifo, prefix, endless):
+    """Writes to the FIFO (once the child opens it), then stalls or keeps writing until the child is gone.
+
+    The endless rows carry a long cell past the header, so that they fill the pipe faster than the columns."""
+    with open(fifo, "wb", buffering=0) as out:
+        out.write(prefix)
+        try:
+            while endless:
+                out.write((b"1," + b"0" * 997 + b"\n") * 64)
+        except BrokenPipeError:
+            pass
+        else:
+            threading.Event().wait(5)
+
+
+@pytest.mark.parametrize("prefix, endless, columns", [
+    (b"", False, KEPT_FRAME["columns"]),
+    (b"a\n1\n", False, {"z": None, "a": [1.0]}),
+    (b"a\n", True, None),
+], ids=["stalled before the first byte", "stalled after a row", "never ending"])
+def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, columns):
+    fifo = str(tmp_path / "rows.fifo")
+    os.mkfifo(fifo)
+    child = start_child(earlier_csv, f"load({fifo!r}, lambda: None)")
+    assert child.stdout.readline() == "ready\n"
+    writer = threading.Thread(target=feed, args=(fifo, prefix, endless), daemon=True)
+    writer.start()
+    threading.Event().wait(0.5)
+    child.send_signal(signal.SIGINT)
+    outcome = finish_child(child)
+    assert outcome["error"] == "KeyboardInterrupt"
+    assert outcome["lines"] == [READING(fifo)]
+    if columns is None:
+        loaded = outcome["columns"]["a"]
+        assert outcome["columns"]["z"] is None and loaded and set(loaded) == {1.0}
+    else:
+        assert outcome["columns"] == columns

@@ -44,89 +44,87 @@ std::uint64_t regular_file_size(int fd) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-// A mask with bit i set where bytes[i] is ',' or '\n'; `crs` collects the
-// carriage returns among the 64 bytes.
-std::uint64_t separator_mask(const char* bytes, __m128i& crs) {
+// A mask with bit i set where bytes[i] is ',', '\n' or '\r'.
+std::uint64_t mark_mask(const char* bytes) {
     const __m128i comma = _mm_set1_epi8(',');
     const __m128i line_feed = _mm_set1_epi8('\n');
     const __m128i carriage_return = _mm_set1_epi8('\r');
     std::uint64_t mask = 0;
     for (int lane = 0; lane < 4; ++lane) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * lane));
-        const __m128i hits = _mm_or_si128(_mm_cmpeq_epi8(chunk, comma), _mm_cmpeq_epi8(chunk, line_feed));
+        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, comma), _mm_cmpeq_epi8(chunk, line_feed)),
+                                          _mm_cmpeq_epi8(chunk, carriage_return));
         mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * lane);
-        crs = _mm_or_si128(crs, _mm_cmpeq_epi8(chunk, carriage_return));
     }
     return mask;
 }
 
-struct SeparatorIndex {
-    std::uint32_t* end;
-    bool has_carriage_return;
-};
+bool is_mark(char byte) { return byte == ',' || byte == '\n' || byte == '\r'; }
 
-// Writes the offsets of the ',' and '\n' bytes of text[0, size) to `out`, in
-// order, and tells whether the text holds a carriage return. Four SSE2
-// compares give one mask per 64 bytes whose set bits are taken lowest first:
-// 13-19 ms for the 112 MB of 1M x 8 numbers, where finding each cell's end
-// with memchr/find while converting cost 126 ms.
-SeparatorIndex index_separators(const char* text, std::size_t size, std::uint32_t* out) {
-    __m128i crs = _mm_setzero_si128();
+// Writes the offsets of the ',', '\n' and '\r' bytes of text[0, size) to
+// `out`, in order, and returns the end of what it wrote. Three SSE2 compares
+// per 16 bytes give one mask per 64 bytes whose set bits are taken lowest
+// first: 13-19 ms for the 112 MB of 1M x 8 numbers, where finding each cell's
+// end with memchr/find while converting cost 126 ms.
+std::uint32_t* index_marks(const char* text, std::size_t size, std::uint32_t* out) {
     std::size_t offset = 0;
     for (; offset + 64 <= size; offset += 64) {
-        for (std::uint64_t mask = separator_mask(text + offset, crs); mask != 0; mask &= mask - 1) {
+        for (std::uint64_t mask = mark_mask(text + offset); mask != 0; mask &= mask - 1) {
             *out++ = static_cast<std::uint32_t>(offset + static_cast<unsigned>(__builtin_ctzll(mask)));
         }
     }
-    bool has_carriage_return = _mm_movemask_epi8(crs) != 0;
     for (; offset < size; ++offset) {
-        const char byte = text[offset];
-        if (byte == ',' || byte == '\n') {
+        if (is_mark(text[offset])) {
             *out++ = static_cast<std::uint32_t>(offset);
         }
-        has_carriage_return = has_carriage_return || byte == '\r';
     }
-    return {out, has_carriage_return};
+    return out;
 }
 
 bool only_carriage_returns(std::string_view text) { return text.find_first_not_of('\r') == std::string_view::npos; }
 
-// The tokenizer. Calls on_cell(cell, position, may_hold_cr) for every cell of
+// The tokenizer. Calls on_cell(cell, position, has_cr) for every cell of
 // `lines`, complete lines the last of which ends with '\n'; `position` counts
-// the cells of a line from 0. A line that is empty or holds only carriage
-// returns has no cells. may_hold_cr is false when the cell holds no carriage
-// return. `separators` is storage for the index of one block.
+// the cells of a line from 0, and has_cr tells whether the cell holds a
+// carriage return. A line that is empty or holds only carriage returns has no
+// cells. `marks` is storage for the index of one block.
 //
 // Each cell's end is known from the index before the cell is converted, so
 // conversions do not chain through a parse pointer (163 -> 141 ms for 1M x 8;
-// 352 -> 188 ms for 200k x 40 full-precision numbers).
+// 352 -> 188 ms for 200k x 40 full-precision numbers). Carriage returns are
+// in the index too, so that no cell needs a scan of its own for them.
 template <typename OnCell>
-void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& separators, OnCell&& on_cell) {
-    separators.resize(std::max(separators.size(), std::min(index_block_size, lines.size())));
+void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, OnCell&& on_cell) {
+    marks.resize(std::max(marks.size(), std::min(index_block_size, lines.size())));
     const char* cell_start = lines.data();
     std::size_t position = 0;
-    bool may_hold_cr = false;
+    bool has_cr = false;
     for (std::size_t block = 0; block < lines.size(); block += index_block_size) {
         const char* const block_start = lines.data() + block;
-        const SeparatorIndex index =
-            index_separators(block_start, std::min(index_block_size, lines.size() - block), separators.data());
-        may_hold_cr = may_hold_cr || index.has_carriage_return;
-        for (const std::uint32_t* separator = separators.data(); separator != index.end; ++separator) {
-            const char* const cell_end = block_start + *separator;
-            const std::string_view cell(cell_start, static_cast<std::size_t>(cell_end - cell_start));
-            const bool line_ends = *cell_end == '\n';
+        const std::uint32_t* const marks_end =
+            index_marks(block_start, std::min(index_block_size, lines.size() - block), marks.data());
+        for (const std::uint32_t* offset = marks.data(); offset != marks_end; ++offset) {
+            const char* const mark = block_start + *offset;
+            if (*mark == '\r') {
+                has_cr = true;
+                continue;
+            }
+            const std::string_view cell(cell_start, static_cast<std::size_t>(mark - cell_start));
+            const bool line_ends = *mark == '\n';
             if (!(position == 0 && line_ends && only_carriage_returns(cell))) {
-                on_cell(cell, position, may_hold_cr);
+                on_cell(cell, position, has_cr);
             }
             position = line_ends ? 0 : position + 1;
-            cell_start = cell_end + 1;
+            cell_start = mark + 1;
+            has_cr = false;
         }
     }
 }
 
-// `text` without its carriage returns, in `scratch` when it has any.
-// parse_cell does not read carriage returns itself.
+// `text` without its carriage returns, in `scratch` unless they all stand at
+// its end (a CR LF line end).
 std::string_view remove_carriage_returns(std::string_view text, std::string& scratch) {
+    text = text.substr(0, text.find_last_not_of('\r') + 1);
     if (text.find('\r') == std::string_view::npos) {
         return text;
     }
@@ -140,8 +138,9 @@ class CellConverter {
 public:
     explicit CellConverter(const OnUnreadableCell& on_unreadable_cell) : on_unreadable_cell_(on_unreadable_cell) {}
 
-    double operator()(std::string_view cell, bool may_hold_cr) {
-        if (may_hold_cr) {
+    // parse_cell does not read carriage returns: they are removed first.
+    double operator()(std::string_view cell, bool has_cr) {
+        if (has_cr) {
             cell = remove_carriage_returns(cell, cell_text_);
         }
         if (const std::optional<double> value = parse_cell(cell, conversion_scratch_)) {
@@ -216,8 +215,8 @@ Reader::~Reader() {
 std::vector<std::string> Reader::read_header() {
     std::vector<std::string> names;
     std::string scratch;
-    for_each_cell(next_lines(true), separators_, [&](std::string_view piece, std::size_t, bool) {
-        names.emplace_back(remove_carriage_returns(piece, scratch));
+    for_each_cell(next_lines(true), marks_, [&](std::string_view piece, std::size_t, bool has_cr) {
+        names.emplace_back(has_cr ? remove_carriage_returns(piece, scratch) : piece);
     });
     if (!names.empty() && names.back().empty()) {
         names.pop_back();
@@ -235,7 +234,7 @@ void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCe
     Column* const* const columns = targets.data();
     const std::size_t positions = targets.size();
     for (std::string_view lines = next_lines(false); !lines.empty(); lines = next_lines(false)) {
-        for_each_cell(lines, separators_, [&](std::string_view cell, std::size_t position, bool may_hold_cr) {
+        for_each_cell(lines, marks_, [&](std::string_view cell, std::size_t position, bool has_cr) {
             if (position == 0) {
                 if (rows_left == 0) {
                     rows_left = rows_to_reserve(rows_read, file_offset(cell.data()));
@@ -245,7 +244,7 @@ void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCe
                 ++rows_read;
             }
             if (position < positions) {
-                columns[position]->push_back(convert(cell, may_hold_cr));
+                columns[position]->push_back(convert(cell, has_cr));
             }
         });
     }

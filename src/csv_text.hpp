@@ -43,7 +43,8 @@ public:
     // Opens `path` and reads its first chunk. The reader is not open for a
     // path that holds a NUL byte, a file that cannot be opened for reading, or
     // one whose first read fails (a directory, /proc/self/mem). Opening may
-    // wait, for a FIFO; `check_interrupt` is called meanwhile.
+    // wait, for a FIFO; `check_interrupt` is called meanwhile. Each read asks
+    // for `chunk_size` bytes (tiny sizes let tests reach every chunk boundary).
     Reader(const std::string& path, InterruptCheck check_interrupt,
            std::size_t chunk_size = default_chunk_size);
     ~Reader();
@@ -56,7 +57,9 @@ public:
     // dropped ("a,b," gives a and b). None for an empty file. Throws ReadError.
     std::vector<std::string> read_header();
 
-    // Reads every further line. The cell at position k of a line is appended
+    // Reads every line after the header (call read_header first). Every
+    // column's room is reserved ahead from the size of the file, so no column
+    // is copied while it grows. The cell at position k of a line is appended
     // to *targets[k] (a column may stand at several positions); cells past the
     // last position are ignored unread. An empty cell, nan and NaN are NaN; a
     // cell without a number is NaN after on_unreadable_cell. Throws ReadError,
@@ -69,7 +72,7 @@ private:
     bool fill();
     std::size_t read_some(char* destination, std::size_t size);
     std::uint64_t file_offset(const char* byte) const;
-    std::size_t rows_in_first_chunk() const;
+    std::size_t rows_for_first_chunk() const;
     std::size_t rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const;
 
     int fd_ = -1;

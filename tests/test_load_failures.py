@@ -72,7 +72,7 @@ def start_child(earlier_csv, body):
 
 def finish_child(child):
     try:
-        out, err = child.communicate(timeout=60)
+        out, err = child.communicate(timeout=30)
     except subprocess.TimeoutExpired:
         child.kill()
         out, err = child.communicate()
@@ -117,8 +117,8 @@ def test_memory_error_in_header_keeps_frame(tmp_path, earlier_csv, source, extra
     assert {key: outcome[key] for key in KEPT_FRAME} == KEPT_FRAME
 
 
-def feed(fifo, prefix, endless):
-    """Writes to the FIFO (once the child opens it), then stalls or keeps writing until the child is gone.
+def feed(fifo, prefix, endless, test_over):
+    """Writes to the FIFO (once the child opens it), then stalls or keeps writing until the test is over.
 
     The endless rows carry a long cell past the header, so that they fill the pipe faster than the columns."""
     with open(fifo, "wb", buffering=0) as out:
@@ -129,7 +129,7 @@ def feed(fifo, prefix, endless):
         except BrokenPipeError:
             pass
         else:
-            threading.Event().wait(5)
+            test_over.wait(120)
 
 
 @pytest.mark.parametrize("prefix, endless, columns", [
@@ -142,11 +142,14 @@ def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, colum
     os.mkfifo(fifo)
     child = start_child(earlier_csv, f"load({fifo!r}, lambda: None)")
     assert child.stdout.readline() == "ready\n"
-    writer = threading.Thread(target=feed, args=(fifo, prefix, endless), daemon=True)
-    writer.start()
+    test_over = threading.Event()
+    threading.Thread(target=feed, args=(fifo, prefix, endless, test_over), daemon=True).start()
     threading.Event().wait(0.5)
     child.send_signal(signal.SIGINT)
-    outcome = finish_child(child)
+    try:
+        outcome = finish_child(child)
+    finally:
+        test_over.set()
     assert outcome["error"] == "KeyboardInterrupt"
     assert outcome["lines"] == [READING(fifo)]
     if columns is None:

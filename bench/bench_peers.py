@@ -4,8 +4,8 @@ Install the module and its peers (the project's `bench` extra), then run from th
 repository root:
 
     python3 -m pip install ".[bench]"
-    python3 bench/bench_peers.py > bench/results.md   # full run; also writes bench/benchmark_chart.png
-    python3 bench/bench_peers.py --quick              # small inputs: a smoke run
+    python3 bench/bench_peers.py           # full run; also writes bench/benchmark_chart.png
+    python3 bench/bench_peers.py --quick   # small inputs: a smoke run, chart in the data dir
 
 The Markdown tables go to stdout (the README's Benchmarks section is pasted from them),
 progress to stderr. Inputs are generated with a fixed seed under bench/data/ (git-ignored,

@@ -176,7 +176,8 @@ def cpu_model():
 
 
 def commit():
-    found = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True)
+    here = os.path.dirname(os.path.abspath(__file__))
+    found = subprocess.run(["git", "rev-parse", "--short", "HEAD"], capture_output=True, text=True, cwd=here)
     return found.stdout.strip() or "unknown"
 
 
@@ -215,9 +216,9 @@ def ratio_axis(axes):
 
     axes.set_xscale("log")
     low, high = axes.get_xlim()
-    low, high = min(low, 0.5), max(high, 2.0)
-    axes.set_xlim(low / 1.3, high * 1.5)
-    ticks = [tick for tick in (0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 200) if low <= tick <= high * 1.5]
+    low, high = min(low, 0.5) / 1.3, max(high, 2.0) * 1.5
+    axes.set_xlim(low, high)
+    ticks = [tick for tick in (0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 20, 50, 100, 200) if low <= tick <= high]
     axes.xaxis.set_major_locator(FixedLocator(ticks))
     axes.xaxis.set_minor_locator(NullLocator())
     axes.set_xticklabels([f"{tick:g}" for tick in ticks])

@@ -120,7 +120,7 @@ def scaling_step(program, megabytes, args):
             path.unlink()
 
 
-def notes(repeat):
+def notes(repeat, parse_source):
     return {
         "loading": (
             f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
@@ -133,7 +133,7 @@ def notes(repeat):
             " floats, as the frame dict holds them: the least any loader that returns Python floats spends."
         ),
         "parse": (
-            f"Parse-only: {parse_only.DEFAULT_SOURCE.name} built with `g++ {' '.join(parse_only.FLAGS[:4])}`"
+            f"Parse-only: {parse_source.name} built with `g++ {' '.join(parse_only.FLAGS[:4])}`"
             " together with src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
             f" into native columns. Best of {repeat} fresh processes; MB/s is 10^6 bytes per wall second."
         ),
@@ -166,7 +166,7 @@ def print_section(title, lines, note=""):
 
 def print_report(args, shapes, paths, loads, parses, scaling, sections):
     sizes = {key: path.stat().st_size for key, path in paths.items()}
-    note = notes(args.repeat)
+    note = notes(args.repeat, args.parse_bench_source)
     print(report.machine_line())
     print_section("Inputs", report.shapes_table(shapes, sizes))
     print_section("Loading a CSV file", report.load_table(shapes, loads), note["loading"])

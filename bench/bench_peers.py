@@ -13,6 +13,7 @@ or --data-dir) and reused by later runs; scaling files of --delete-at-mb or more
 deleted after use. The parse-only figures need g++ and bench/csv_parse_bench.cpp; without
 that source the run says so and leaves them out.
 """
+
 import argparse
 import shutil
 import sys

@@ -1,4 +1,5 @@
 """Repeated measurements, each in a fresh process that prints one JSON line."""
+
 import json
 import subprocess
 import sys

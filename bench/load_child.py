@@ -9,6 +9,7 @@ before the load) and the rows and columns loaded. Imports and preparation happen
 the timed region. For orvantis_core it also times building the frame dict once more, with
 get_column on every column of the loaded frame after the read_csv result is gone.
 """
+
 import contextlib
 import gc
 import json
@@ -16,11 +17,11 @@ import os
 import sys
 import time
 
-NULL_STREAM = open(os.devnull, "w")
 
-
+@contextlib.contextmanager
 def quiet():
-    return contextlib.redirect_stdout(NULL_STREAM)
+    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
+        yield
 
 
 def header_names(path):

@@ -4,6 +4,7 @@ Every figure is the best of R repetitions, wall (time.perf_counter) and CPU
 (time.process_time) kept separately; results are freed outside the timed region and
 our console lines go to os.devnull while timed.
 """
+
 import contextlib
 import dataclasses
 import os
@@ -15,7 +16,6 @@ import pandas as pd
 
 import orvantis_core
 
-NULL_STREAM = open(os.devnull, "w")
 FILTER_COLUMN, FILTER_VALUE = "c2", 3.0  # integers 0..9: the filter keeps about a tenth
 MEAN_COLUMN = "c1"
 
@@ -43,8 +43,10 @@ class Section:
         return next(entry.timing for entry in self.entries if entry.kind == "ours")
 
 
+@contextlib.contextmanager
 def quiet():
-    return contextlib.redirect_stdout(NULL_STREAM)
+    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
+        yield
 
 
 def best_of(repeat, run, prepare=lambda: ()):

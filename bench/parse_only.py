@@ -4,6 +4,7 @@ Contract of its source (bench/csv_parse_bench.cpp by default): it builds with th
 command below, `csv_parse_bench PATH` loads the file once and prints one JSON line
 {"bytes": N, "rows": R, "columns": C, "seconds": S, "cpu_seconds": S2, "mb_per_s": X}.
 """
+
 import subprocess
 import sys
 from pathlib import Path

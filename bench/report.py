@@ -1,4 +1,5 @@
 """Markdown tables and the ratio chart of one benchmark run."""
+
 import datetime
 import os
 import platform
@@ -59,7 +60,9 @@ def cells(shape):
 
 
 def shapes_table(shapes, sizes):
-    rows = [(shape_label(shape), f"{cells(shape):,}", megabytes(sizes[shape.key]), shape.description) for shape in shapes]
+    rows = [
+        (shape_label(shape), f"{cells(shape):,}", megabytes(sizes[shape.key]), shape.description) for shape in shapes
+    ]
     return table(["shape", "cells", "MB", "content"], rows)
 
 
@@ -85,17 +88,26 @@ def parse_table(shapes, sizes, loads, parses):
     for shape in shapes:
         parse, ours = parses[shape.key], loads[shape.key][OURS]
         size = sizes[shape.key]
-        rows.append((
-            shape_label(shape),
-            megabytes(size),
-            ms(parse["seconds"]),
-            ms(parse["cpu_seconds"]),
-            f"{parse['mb_per_s']:,.0f}",
-            ms(ours["wall"]),
-            f"{size / MB / ours['wall']:,.0f}",
-        ))
-    header = ["shape", "MB", "parse-only wall (ms)", "parse-only CPU (ms)", "parse-only MB/s",
-              "read_csv wall (ms)", "read_csv MB/s"]
+        rows.append(
+            (
+                shape_label(shape),
+                megabytes(size),
+                ms(parse["seconds"]),
+                ms(parse["cpu_seconds"]),
+                f"{parse['mb_per_s']:,.0f}",
+                ms(ours["wall"]),
+                f"{size / MB / ours['wall']:,.0f}",
+            )
+        )
+    header = [
+        "shape",
+        "MB",
+        "parse-only wall (ms)",
+        "parse-only CPU (ms)",
+        "parse-only MB/s",
+        "read_csv wall (ms)",
+        "read_csv MB/s",
+    ]
     return table(header, rows)
 
 
@@ -105,16 +117,24 @@ def frame_dict_table(shapes, loads, parses):
         ours, floor = loads[shape.key][OURS], loads[shape.key]["numpy-tolist"]
         parse = parses[shape.key]
         difference = ms(ours["cpu"] - parse["cpu_seconds"]) if parse else "n/a"
-        rows.append((
-            shape_label(shape),
-            f"{cells(shape):,}",
-            difference,
-            ms(ours["frame_dict_cpu"]),
-            ms(floor["cpu"]),
-            ratio(floor["cpu"], ours["frame_dict_cpu"]),
-        ))
-    header = ["shape", "cells", "read_csv - parse-only (ms)", "get_column, every column (ms)",
-              "ndarray.tolist(), every column (ms)", "tolist / get_column"]
+        rows.append(
+            (
+                shape_label(shape),
+                f"{cells(shape):,}",
+                difference,
+                ms(ours["frame_dict_cpu"]),
+                ms(floor["cpu"]),
+                ratio(floor["cpu"], ours["frame_dict_cpu"]),
+            )
+        )
+    header = [
+        "shape",
+        "cells",
+        "read_csv - parse-only (ms)",
+        "get_column, every column (ms)",
+        "ndarray.tolist(), every column (ms)",
+        "tolist / get_column",
+    ]
     return table(header, rows)
 
 
@@ -122,19 +142,30 @@ def scaling_table(scaling):
     rows = []
     for step in scaling:
         parse, load = step["parse"], step["load"]
-        rows.append((
-            f"{step['target_mb']:,} MB",
-            megabytes(step["bytes"]),
-            f"{step['rows']:,}",
-            ms(parse["seconds"]) if parse else "n/a",
-            f"{parse['mb_per_s']:,.0f}" if parse else "n/a",
-            ms(load["wall"]),
-            ms(load["cpu"]),
-            f"{step['bytes'] / MB / load['wall']:,.0f}",
-            megabytes(load["peak_bytes"]),
-        ))
-    header = ["file", "MB", "rows", "parse-only wall (ms)", "parse-only MB/s", "read_csv wall (ms)",
-              "read_csv CPU (ms)", "read_csv MB/s", "read_csv peak (MB)"]
+        rows.append(
+            (
+                f"{step['target_mb']:,} MB",
+                megabytes(step["bytes"]),
+                f"{step['rows']:,}",
+                ms(parse["seconds"]) if parse else "n/a",
+                f"{parse['mb_per_s']:,.0f}" if parse else "n/a",
+                ms(load["wall"]),
+                ms(load["cpu"]),
+                f"{step['bytes'] / MB / load['wall']:,.0f}",
+                megabytes(load["peak_bytes"]),
+            )
+        )
+    header = [
+        "file",
+        "MB",
+        "rows",
+        "parse-only wall (ms)",
+        "parse-only MB/s",
+        "read_csv wall (ms)",
+        "read_csv CPU (ms)",
+        "read_csv MB/s",
+        "read_csv peak (MB)",
+    ]
     return table(header, rows)
 
 
@@ -229,7 +260,7 @@ def ratio_axis(axes):
 def ratio_bars(axes, positions, values, height, **style):
     """Bars that start at 1 and end at the ratio, with the ratio written at their end."""
     bars = axes.barh(positions, [value - 1 for value in values], height, left=1, **style)
-    for position, value in zip(positions, values):
+    for position, value in zip(positions, values, strict=True):
         alignment = "left" if value >= 1 else "right"
         axes.text(value, position, f" {value:.2f} ", va="center", ha=alignment, fontsize="x-small")
     return bars

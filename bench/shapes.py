@@ -4,11 +4,12 @@ Cells are built as byte matrices with numpy, one chunk of rows at a time: every 
 a fixed-width run of bytes where 0 means "no character", so a whole chunk becomes CSV
 text by appending the separators and dropping the zero bytes.
 """
+
 import dataclasses
 import math
+from collections.abc import Callable
 from functools import partial
 from pathlib import Path
-from typing import Callable
 
 import numpy as np
 
@@ -90,10 +91,7 @@ def short_cells(rng, rows, columns):
     width = 5
     cells = np.zeros((rows, columns, width), dtype=np.uint8)
     for column in range(columns):
-        if column % 2 == 0:
-            text = price_cells(rng, rows)
-        else:
-            text = integer_cells(rng, rows, column // 2 % 4 + 1)
+        text = price_cells(rng, rows) if column % 2 == 0 else integer_cells(rng, rows, column // 2 % 4 + 1)
         cells[:, column, : text.shape[1]] = text
     return blank_some(rng, cells, EMPTY_SHARE)
 

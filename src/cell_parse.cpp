@@ -30,9 +30,21 @@ __extension__ typedef unsigned __int128 uint128;
 
 constexpr double kQuietNaN = std::numeric_limits<double>::quiet_NaN();
 
-bool is_missing(std::string_view cell) { return cell.empty() || cell == "nan" || cell == "NaN"; }
+bool is_missing(std::string_view cell) {
+    return cell.empty() || (cell.size() == 3 && (cell == "nan" || cell == "NaN"));
+}
 
 [[noreturn]] void throw_overflow() { throw std::out_of_range("stod"); }
+
+// `magnitude` with its sign bit set when `negative`: a bit operation, not a
+// branch, as signs in data are often random.
+double with_sign(double magnitude, bool negative) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    bits |= std::uint64_t{negative} << 63;
+    std::memcpy(&magnitude, &bits, sizeof bits);
+    return magnitude;
+}
 
 // ---------------------------------------------------------------------------
 // The C library's reading, for every text the exact paths below do not take.
@@ -81,10 +93,74 @@ std::optional<double> parse_with_c_library(std::string_view cell, std::string& s
 }
 
 // ---------------------------------------------------------------------------
-// Reading a cell eight bytes at a time.
+// Decimal digits, eight at a time, in little-endian words: the byte at the
+// lowest address is the lowest byte of the word.
 
 constexpr std::uint64_t kEveryByte = 0x0101010101010101;
 constexpr std::uint64_t kTopBitOfEveryByte = 0x8080808080808080;
+
+// The top bit of each byte of `word` that is not an ASCII digit. XOR with '0'
+// maps the digits, and only them, to 0..9; adding 0x76 to the low seven bits
+// then sets the top bit of every byte at 10 or more, without carries between
+// bytes.
+std::uint64_t non_digit_bytes(std::uint64_t word) {
+    const std::uint64_t offsets = word ^ ('0' * kEveryByte);
+    const std::uint64_t above_nine = (offsets & ~kTopBitOfEveryByte) + 0x76 * kEveryByte;
+    return (above_nine | offsets) & kTopBitOfEveryByte;
+}
+
+// The top bits of the eight bytes of `flags` as an 8-bit number, byte i to
+// bit i. The multiplier puts a copy of byte i's bit at bit 56 + i; every other
+// copy lands on its own bit below 56 or beyond 63, so none carries.
+std::uint32_t byte_flags(std::uint64_t flags) {
+    return static_cast<std::uint32_t>(((flags >> 7) * 0x0102040810204080) >> 56);
+}
+
+// The number written by eight digit values (0..9), the most significant in the
+// lowest byte. First each byte pair becomes a two-digit number in its lower
+// byte (10 · d0 + d1 at bytes 0, 2, 4, 6: p0..p3). Then two multiplications
+// gather p0 · 10^6 + p2 · 10^2 and p1 · 10^4 + p3 in bits 32..63: p0 and p2
+// (bits 0 and 32) times 100 + 10^6 · 2^32, p1 and p3 (moved to bits 0 and 32)
+// times 1 + 10^4 · 2^32. The products' other terms stay below bit 32 or pass
+// beyond bit 63.
+std::uint64_t eight_digits_value(std::uint64_t digits) {
+    constexpr std::uint64_t kLanes = 0x000000FF000000FF;
+    const std::uint64_t pairs = digits * 10 + (digits >> 8);
+    const std::uint64_t even = (pairs & kLanes) * (100 + (std::uint64_t{1000000} << 32));
+    const std::uint64_t odd = ((pairs >> 16) & kLanes) * (1 + (std::uint64_t{10000} << 32));
+    return (even + odd) >> 32;
+}
+
+// More significant digits than this do not fit the 64-bit mantissa.
+constexpr std::size_t kMaxDigits = 19;
+
+constexpr std::array<std::uint64_t, kMaxDigits + 1> kPowersOfTen = [] {
+    std::array<std::uint64_t, kMaxDigits + 1> powers{};
+    std::uint64_t power = 1;
+    for (std::uint64_t& entry : powers) {
+        entry = power;
+        power *= 10;
+    }
+    return powers;
+}();
+
+// ---------------------------------------------------------------------------
+// Plain decimal text.
+
+// digits · 10^exponent, negated when `negative`.
+struct Decimal {
+    std::uint64_t digits = 0;
+    std::size_t digit_count = 0;  // at least the significant digits in `digits`
+    std::int64_t exponent = 0;
+    bool negative = false;
+};
+
+// ---------------------------------------------------------------------------
+// Cells of the form -?D*(.D*)? up to 32 bytes: one map of all non-digit bytes
+// gives the form, then the digits are read 8 at a time.
+
+constexpr std::size_t kMaxMappedCell = 32;
+constexpr std::uint64_t kZeroDigits = '0' * kEveryByte;
 
 std::uint64_t load_8(const char* bytes) {
     std::uint64_t word;
@@ -98,141 +174,186 @@ std::uint64_t load_4(const char* bytes) {
     return word;
 }
 
-// The `size` < 8 bytes at `bytes` in a little-endian word, zero above them.
-// Two overlapping loads (or three single bytes) cover them without a loop.
+// The 1 to 7 bytes at `bytes`, zero above them. Two overlapping 4-byte loads
+// cover 4 to 7 bytes, three single bytes cover 1 to 3; both are computed and
+// one is selected, since a branch on the size mispredicts in columns of short
+// numbers. The unused 4-byte loads read a zero word.
 std::uint64_t load_short(const char* bytes, std::size_t size) {
-    if (size >= 4) {
-        return load_4(bytes) | load_4(bytes + size - 4) << 8 * (size - 4);
-    }
-    if (size == 0) {
-        return 0;
-    }
+    static constexpr char kZeroWord[4] = {};
     const auto byte_at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(bytes[i])} << 8 * i; };
-    return byte_at(0) | byte_at(size / 2) | byte_at(size - 1);
+    const std::uint64_t up_to_three = byte_at(0) | byte_at(size / 2) | byte_at(size - 1);
+    const bool four_or_more = size >= 4;
+    const char* first = four_or_more ? bytes : kZeroWord;
+    const char* last = four_or_more ? bytes + size - 4 : kZeroWord;
+    const std::uint64_t four_to_seven = load_4(first) | load_4(last) << (8 * (size - 4) & 63);
+    return four_or_more ? four_to_seven : up_to_three;
 }
 
-// A cell's bytes as little-endian 8-byte words, first byte lowest, reading no
-// memory outside the cell: bytes past its end read as zero.
-class CellBytes {
+// A cell of 1 to 32 bytes, read in 8-byte words without touching memory
+// outside it.
+class MappedCell {
 public:
-    explicit CellBytes(std::string_view cell)
-        : data_(cell.data()), size_(cell.size()), short_cell_(size_ < 8 ? load_short(data_, size_) : 0) {}
-
-    std::size_t size() const { return size_; }
-
-    char operator[](std::size_t offset) const { return offset < size_ ? data_[offset] : '\0'; }
-
-    // Bytes [offset, offset + 8), for offset <= size().
-    std::uint64_t word_at(std::size_t offset) const {
-        if (size_ < 8) {
-            return short_cell_ >> 8 * offset;
+    explicit MappedCell(std::string_view cell) : data_(cell.data()), size_(cell.size()) {
+        first_word_ = size_ < 8 ? load_short(data_, size_) : load_8(data_);
+        std::uint64_t map = byte_flags(non_digit_bytes(first_word_));
+        for (std::size_t start = 8; start < size_; start += 8) {
+            // A word reaching past the end is the cell's last 8 bytes, shifted down.
+            const std::uint64_t word = start + 8 <= size_ ? load_8(data_ + start)
+                                                          : load_8(data_ + size_ - 8) >> 8 * (start + 8 - size_);
+            map |= std::uint64_t{byte_flags(non_digit_bytes(word))} << start;
         }
-        if (offset + 8 <= size_) {
-            return load_8(data_ + offset);
-        }
-        // Near the end: the cell's last 8 bytes, shifted down to `offset`.
-        const std::size_t remaining = size_ - offset;
-        return remaining == 0 ? 0 : load_8(data_ + size_ - 8) >> 8 * (8 - remaining);
+        non_digits_ = map | ~std::uint64_t{0} << size_;
+    }
+
+    // Bit i set when byte i is not an ASCII digit, and for every i >= size.
+    std::uint64_t non_digits() const { return non_digits_; }
+
+    // Bytes [end - 8, end), 1 <= end <= size; those before the cell are zero.
+    std::uint64_t word_ending_at(std::size_t end) const {
+        return end >= 8 ? load_8(data_ + end - 8) : first_word_ << 8 * (8 - end);
     }
 
 private:
     const char* data_;
     std::size_t size_;
-    std::uint64_t short_cell_;  // the whole cell, when shorter than a word
+    std::uint64_t first_word_;  // bytes [0, 8), zero past the end
+    std::uint64_t non_digits_;
 };
 
-// ---------------------------------------------------------------------------
-// Decimal digits, eight at a time.
-
-// The top bit of each byte of `word` that is not an ASCII digit. XOR with '0'
-// maps the digits, and only them, to 0..9; adding 0x76 to the low seven bits
-// then sets the top bit of every byte at 10 or more, without carries between
-// bytes.
-std::uint64_t non_digit_bytes(std::uint64_t word) {
-    const std::uint64_t offsets = word ^ ('0' * kEveryByte);
-    const std::uint64_t above_nine = (offsets & ~kTopBitOfEveryByte) + 0x76 * kEveryByte;
-    return (above_nine | offsets) & kTopBitOfEveryByte;
-}
-
-// How many bytes at the start of `word` are ASCII digits.
-int leading_digit_count(std::uint64_t word) {
-    const std::uint64_t non_digits = non_digit_bytes(word);
-    return non_digits == 0 ? 8 : __builtin_ctzll(non_digits) / 8;
-}
-
-// The number written by eight digit values (0..9), the most significant in the
-// lowest byte: pairs of bytes, then pairs of 16-bit lanes, then the two 32-bit
-// halves are combined, each step by one multiplication that cannot carry into
-// the next lane.
-std::uint64_t eight_digits_value(std::uint64_t digits) {
-    digits = digits * 10 + (digits >> 8);
-    digits = (digits & 0x00FF00FF00FF00FF) * 100 + ((digits >> 16) & 0x00FF00FF00FF00FF);
-    digits = (digits & 0x0000FFFF0000FFFF) * 10000 + ((digits >> 32) & 0x0000FFFF);
-    return digits & 0xFFFFFFFF;
-}
-
-// The number written by the first `count` bytes of `word`, all ASCII digits.
-std::uint64_t leading_digits_value(std::uint64_t word, int count) {
-    if (count == 0) {
-        return 0;
+// The number written by the digits in bytes [start, end) of `cell`, at most
+// 19 of them, taken 8 at a time from the end. In each word the digits are the
+// top bytes; XOR with '0' (not a subtraction, which would borrow across
+// bytes) gives their values, and the bytes below them are cleared to zero
+// digits.
+std::uint64_t digits_value(const MappedCell& cell, std::size_t start, std::size_t end) {
+    std::uint64_t value = 0;
+    std::uint64_t scale = 1;
+    while (end > start) {
+        const std::size_t count = std::min<std::size_t>(end - start, 8);
+        const std::uint64_t digits_mask = ~std::uint64_t{0} << 8 * (8 - count);
+        value += scale * eight_digits_value((cell.word_ending_at(end) ^ kZeroDigits) & digits_mask);
+        scale *= kPowersOfTen[8];
+        end -= count;
     }
-    // Subtracting '0' cannot borrow out of a digit byte. Shifting the digits to
-    // the top of the word drops the other bytes and puts zero digits in front.
-    return eight_digits_value((word - '0' * kEveryByte) << 8 * (8 - count));
+    return value;
 }
 
-constexpr std::uint64_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
-
-// More significant digits than this do not fit the 64-bit mantissa.
-constexpr int kMaxDigits = 19;
-
-// Appends the run of ASCII digits at `offset` to `number` (number · 10^length
-// + run) and returns the run's length. Stops early once the run is longer than
-// kMaxDigits; `number` is then meaningless.
-std::size_t read_digit_run(const CellBytes& bytes, std::size_t offset, std::uint64_t& number) {
-    std::size_t length = 0;
-    for (;;) {
-        const std::uint64_t word = bytes.word_at(offset + length);
-        const int count = leading_digit_count(word);
-        number = number * kPowersOfTen[count] + leading_digits_value(word, count);
-        length += count;
-        if (count < 8 || length > kMaxDigits) {
-            return length;
-        }
+// Reads a whole cell of the form -?D*(.D*)? of 1 to 32 bytes with at least
+// one digit and at most 19 once leading zeros of a zero integer part are left
+// out. `digit_count` may count leading zeros too.
+std::optional<Decimal> read_mapped_decimal(std::string_view cell) {
+    const MappedCell mapped(cell);
+    Decimal decimal;
+    decimal.negative = cell[0] == '-';
+    const std::uint64_t non_digits = mapped.non_digits() & ~std::uint64_t{decimal.negative};
+    const std::uint64_t inside = non_digits & ((std::uint64_t{1} << cell.size()) - 1);
+    // At most one non-digit besides the sign, and that one a point: checked
+    // with bit operations, not branches, since whether a cell has a point can
+    // vary from cell to cell. Without a point the byte read is the last one,
+    // and its value does not matter.
+    const std::size_t point = __builtin_ctzll(non_digits);
+    const bool has_point = inside != 0;
+    const bool point_ok = cell[point - !has_point] == '.' || !has_point;
+    const std::size_t integer_digits = point - decimal.negative;
+    const std::size_t fraction_start = point + has_point;
+    const std::size_t fraction_digits = cell.size() - fraction_start;
+    if ((inside & (inside - 1)) != 0 || !point_ok || integer_digits + fraction_digits == 0 ||
+        integer_digits > kMaxDigits || fraction_digits > kMaxDigits) {
+        return std::nullopt;
     }
-}
-
-std::size_t skip_zeros(const CellBytes& bytes, std::size_t offset) {
-    while (bytes[offset] == '0') {
-        ++offset;
+    const std::uint64_t integer = digits_value(mapped, decimal.negative, point);
+    decimal.digit_count = (integer != 0 ? integer_digits : 0) + fraction_digits;
+    if (decimal.digit_count > kMaxDigits) {
+        return std::nullopt;
     }
-    return offset;
+    decimal.digits = integer * kPowersOfTen[fraction_digits] + digits_value(mapped, fraction_start, cell.size());
+    decimal.exponent = -static_cast<std::int64_t>(fraction_digits);
+    return decimal;
 }
 
 // ---------------------------------------------------------------------------
-// Plain decimal text.
+// Cells of the form -?D*(.D*)? up to 16 bytes, all in one 128-bit number.
 
-// digits · 10^exponent, negated when `negative`.
-struct Decimal {
-    std::uint64_t digits = 0;
-    int digit_count = 0;  // significant digits in `digits`
-    std::int64_t exponent = 0;
-    bool negative = false;
-};
+constexpr std::size_t kBlockSize = 16;
+constexpr uint128 kZeroDigitBlock = uint128{kZeroDigits} << 64 | kZeroDigits;
+
+std::uint64_t low_half(uint128 value) { return static_cast<std::uint64_t>(value); }
+std::uint64_t high_half(uint128 value) { return static_cast<std::uint64_t>(value >> 64); }
+
+// The 1 to 16 bytes at `bytes` as a little-endian number, zero above them.
+uint128 load_block(const char* bytes, std::size_t size) {
+    if (size < 8) {
+        return load_short(bytes, size);
+    }
+    return load_8(bytes) | uint128{load_8(bytes + size - 8)} << 8 * (size - 8);
+}
+
+// Bit i set when byte i of `bytes` is not an ASCII digit, for i < 16.
+std::uint32_t non_digit_map(uint128 bytes) {
+    return byte_flags(non_digit_bytes(low_half(bytes))) | byte_flags(non_digit_bytes(high_half(bytes))) << 8;
+}
+
+// Reads a whole cell of the form -?D*(.D*)? of 1 to 16 bytes with at least
+// one digit. The point is cut out by moving the bytes above it down one byte;
+// the digits, moved to the top of the block with zero digits in front, are
+// then two groups of eight. `digit_count` may count leading zeros.
+std::optional<Decimal> read_block_decimal(std::string_view cell) {
+    const std::size_t size = cell.size();
+    const uint128 bytes = load_block(cell.data(), size);
+    Decimal decimal;
+    decimal.negative = (bytes & 0xFF) == '-';
+    const std::uint32_t in_cell = (std::uint32_t{1} << size) - 1;
+    const std::uint32_t others = non_digit_map(bytes) & in_cell & ~std::uint32_t{decimal.negative};
+    // At most one non-digit besides the sign, and that one a point: checked
+    // with bit operations, not branches, since whether a cell has a point can
+    // vary from cell to cell. Without a point the byte read is the last one,
+    // and its value does not matter.
+    const std::size_t point = __builtin_ctz(others | ~in_cell);
+    const bool has_point = others != 0;
+    const bool point_ok = cell[point - !has_point] == '.' || !has_point;
+    const std::size_t used = size - has_point;
+    decimal.digit_count = used - decimal.negative;
+    if ((others & (others - 1)) != 0 || !point_ok || decimal.digit_count == 0) {
+        return std::nullopt;
+    }
+    const uint128 above_point = has_point ? ~uint128{0} << 8 * point : 0;
+    const uint128 joined = (bytes & ~above_point) | (bytes >> 8 & above_point);
+    // Clearing the bytes below the digits turns the sign into a zero digit.
+    const uint128 digits_mask = ~uint128{0} << 8 * (kBlockSize - decimal.digit_count);
+    const uint128 values = ((joined ^ kZeroDigitBlock) << 8 * (kBlockSize - used)) & digits_mask;
+    decimal.digits = eight_digits_value(low_half(values)) * kPowersOfTen[8] + eight_digits_value(high_half(values));
+    decimal.exponent = has_point ? -static_cast<std::int64_t>(size - point - 1) : 0;
+    return decimal;
+}
+
+// Reads a whole cell of the form -?D*(.D*)? of up to 32 bytes.
+std::optional<Decimal> read_short_decimal(std::string_view cell) {
+    if (cell.empty() || cell.size() > kMaxMappedCell) {
+        return std::nullopt;
+    }
+    return cell.size() <= kBlockSize ? read_block_decimal(cell) : read_mapped_decimal(cell);
+}
+
+// ---------------------------------------------------------------------------
+// Any plain decimal cell, byte by byte.
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+char byte_at(std::string_view text, std::size_t offset) { return offset < text.size() ? text[offset] : '\0'; }
 
 // Beyond this an exponent is left to the C library, so sums stay far from overflow.
 constexpr std::int64_t kMaxExponentDigitsValue = 1000000;
 
 // Reads the exponent's optional sign and digits at `offset` into
 // `decimal.exponent`. Returns the offset after them, or 0 when they do not
-// form an exponent the fast paths take.
-std::size_t read_exponent(const CellBytes& bytes, std::size_t offset, Decimal& decimal) {
-    const bool negative = bytes[offset] == '-';
-    offset += negative || bytes[offset] == '+';
+// form an exponent the exact paths take.
+std::size_t read_exponent(std::string_view cell, std::size_t offset, Decimal& decimal) {
+    const bool negative = byte_at(cell, offset) == '-';
+    offset += negative || byte_at(cell, offset) == '+';
     const std::size_t digits_start = offset;
     std::int64_t value = 0;
-    for (; bytes[offset] >= '0' && bytes[offset] <= '9'; ++offset) {
-        value = value * 10 + (bytes[offset] - '0');
+    for (; is_digit(byte_at(cell, offset)); ++offset) {
+        value = value * 10 + (cell[offset] - '0');
         if (value > kMaxExponentDigitsValue) {
             return 0;
         }
@@ -242,47 +363,50 @@ std::size_t read_exponent(const CellBytes& bytes, std::size_t offset, Decimal& d
 }
 
 // Reads a whole cell of the form -?D*(.D*)?([eE][+-]?D+)? with at least one
-// mantissa digit and at most kMaxDigits significant ones. Returns false for
-// any other text (white space, '+', hexadecimal, words, trailing bytes).
-bool read_plain_decimal(std::string_view cell, Decimal& decimal) {
-    const CellBytes bytes(cell);
-    decimal.negative = bytes[0] == '-';
-    const std::size_t mantissa_start = decimal.negative;
-    std::size_t offset = skip_zeros(bytes, mantissa_start);
-    std::size_t significant = read_digit_run(bytes, offset, decimal.digits);
-    offset += significant;
-    bool has_point = bytes[offset] == '.';
-    if (has_point) {
-        ++offset;
-        if (significant == 0) {
-            // Zeros right after the point only scale the digits that follow.
-            const std::size_t zeros_end = skip_zeros(bytes, offset);
-            decimal.exponent -= static_cast<std::int64_t>(zeros_end - offset);
-            offset = zeros_end;
+// mantissa digit and at most 19 significant ones. Returns nullopt for any
+// other text (white space, '+', hexadecimal, words, trailing bytes).
+std::optional<Decimal> read_decimal(std::string_view cell) {
+    Decimal decimal;
+    decimal.negative = byte_at(cell, 0) == '-';
+    std::size_t offset = decimal.negative;
+    bool has_digit = false;
+    bool after_point = false;
+    for (;; ++offset) {
+        const char c = byte_at(cell, offset);
+        if (c == '.' && !after_point) {
+            after_point = true;
+            continue;
         }
-        const std::size_t fraction = read_digit_run(bytes, offset, decimal.digits);
-        offset += fraction;
-        significant += fraction;
-        decimal.exponent -= static_cast<std::int64_t>(fraction);
-    }
-    if (offset - mantissa_start == has_point || significant > kMaxDigits) {
-        return false;
-    }
-    if ((bytes[offset] | 0x20) == 'e') {
-        offset = read_exponent(bytes, offset + 1, decimal);
-        if (offset == 0) {
-            return false;
+        if (!is_digit(c)) {
+            break;
         }
+        has_digit = true;
+        decimal.exponent -= after_point;
+        if (c == '0' && decimal.digits == 0) {
+            continue;  // a leading zero only scales
+        }
+        if (++decimal.digit_count > kMaxDigits) {
+            return std::nullopt;
+        }
+        decimal.digits = decimal.digits * 10 + (c - '0');
     }
-    decimal.digit_count = static_cast<int>(significant);
-    return offset == bytes.size();
+    if (!has_digit) {
+        return std::nullopt;
+    }
+    if ((byte_at(cell, offset) | 0x20) == 'e') {
+        offset = read_exponent(cell, offset + 1, decimal);
+    }
+    if (offset != cell.size()) {
+        return std::nullopt;
+    }
+    return decimal;
 }
 
 // ---------------------------------------------------------------------------
 // Few digits and a small power of ten: both factors are exact doubles, so one
 // IEEE operation rounds the exact product or quotient correctly.
 
-constexpr int kMaxExactDigits = 15;
+constexpr std::size_t kMaxExactDigits = 15;
 constexpr int kMaxExactPowerOfTen = 22;
 constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -296,7 +420,7 @@ double exact_product(const Decimal& decimal) {
     const double digits = static_cast<double>(decimal.digits);
     const double magnitude = decimal.exponent < 0 ? digits / kExactPowersOfTen[-decimal.exponent]
                                                   : digits * kExactPowersOfTen[decimal.exponent];
-    return decimal.negative ? -magnitude : magnitude;
+    return with_sign(magnitude, decimal.negative);
 }
 
 // ---------------------------------------------------------------------------
@@ -411,17 +535,16 @@ constexpr int kMinNormalExponent = -1022;
 constexpr int kMaxExponent = 1023;
 constexpr int kMinSubnormalExponent = kMinNormalExponent - kMantissaBits;
 
-double with_sign(std::uint64_t magnitude_bits, bool negative) {
-    const std::uint64_t bits = magnitude_bits | std::uint64_t{negative} << 63;
+double from_bits(std::uint64_t bits) {
     double value;
     std::memcpy(&value, &bits, sizeof value);
     return value;
 }
 
-double signed_zero(bool negative) { return negative ? -0.0 : 0.0; }
-double signed_infinity(bool negative) { return with_sign(0x7FF0000000000000, negative); }
+double signed_zero(bool negative) { return with_sign(0.0, negative); }
+double signed_infinity(bool negative) { return with_sign(std::numeric_limits<double>::infinity(), negative); }
 
-// digits · 10^exponent (digits > 0) correctly rounded to nearest-even, infinity
+// digits · 10^exponent correctly rounded to nearest-even, infinity
 // on overflow; nullopt when the truncated power of five leaves the rounding open.
 //
 // With w = digits shifted to a top bit of 2^63 and T the 128-bit table entry,
@@ -431,8 +554,11 @@ double signed_infinity(bool negative) { return with_sign(0x7FF0000000000000, neg
 // between bit 64 and the rounding bit are all ones: exactly then we give up.
 // Otherwise the rounding bit and everything above is that of X, and the rest
 // of X is nonzero unless T is exact and P's rest is zero.
-std::optional<double> nearest_double(std::uint64_t digits, std::int64_t exponent10, bool negative) {
-    if (exponent10 < kMinPowerOfTen) {
+std::optional<double> nearest_double(const Decimal& decimal) {
+    const std::uint64_t digits = decimal.digits;
+    const std::int64_t exponent10 = decimal.exponent;
+    const bool negative = decimal.negative;
+    if (digits == 0 || exponent10 < kMinPowerOfTen) {
         return signed_zero(negative);
     }
     if (exponent10 > kMaxPowerOfTen) {
@@ -441,35 +567,36 @@ std::optional<double> nearest_double(std::uint64_t digits, std::int64_t exponent
     const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
     const int shift = __builtin_clzll(digits);
     const std::uint64_t w = digits << shift;
-    const uint128 high_product = uint128{w} * power.high;
     const uint128 low_product = uint128{w} * power.low;
-    const uint128 upper = high_product + (low_product >> 64);  // bits 64..191 of P
-    const bool lowest_zero = static_cast<std::uint64_t>(low_product) == 0;
+    const uint128 upper = uint128{w} * power.high + (low_product >> 64);
+    const auto top = static_cast<std::uint64_t>(upper >> 64);  // bits 128..191 of P
+    const auto middle = static_cast<std::uint64_t>(upper);     // bits 64..127
+    const auto bottom = static_cast<std::uint64_t>(low_product);
 
     // The value is X · 2^scale; its leading bit is bit 190 or 191 of X.
     const int scale = power.exponent + static_cast<int>(exponent10) - shift;
-    const int leading = 190 + static_cast<int>(upper >> 127) + scale;
+    const int leading = 190 + static_cast<int>(top >> 63) + scale;
     if (leading > kMaxExponent) {
         return signed_infinity(negative);
     }
     const int last_kept = std::max(leading - kMantissaBits, kMinSubnormalExponent);
-    const int rounding_bit = last_kept - 1 - scale - 64;  // index in `upper`
-    if (rounding_bit >= 128) {
+    const int rounding_bit = last_kept - 1 - scale - 128;  // index in `top`, at least 9
+    if (rounding_bit >= 64) {
         return signed_zero(negative);  // below half the smallest subnormal
     }
-    const uint128 below_mask = (uint128{1} << rounding_bit) - 1;
-    const uint128 below = upper & below_mask;
-    if (below == below_mask) {
+    const std::uint64_t below_mask = (std::uint64_t{1} << rounding_bit) - 1;
+    const std::uint64_t below = top & below_mask;
+    if (below == below_mask && middle == ~std::uint64_t{0}) {
         return std::nullopt;
     }
-    const std::uint64_t with_rounding_bit = static_cast<std::uint64_t>(upper >> rounding_bit);
-    const bool sticky = !power.exact || below != 0 || !lowest_zero;
+    const std::uint64_t with_rounding_bit = top >> rounding_bit;
+    const bool sticky = !power.exact || below != 0 || middle != 0 || bottom != 0;
     const bool round_up = (with_rounding_bit & 1) != 0 && (sticky || (with_rounding_bit & 2) != 0);
     const std::uint64_t significand = (with_rounding_bit >> 1) + round_up;
-    // A normal significand carries its leading bit into the exponent field,
-    // hence the - 1; a rounding carry moves on into the exponent the same way.
+    // A normal significand's leading bit adds one to the exponent field, hence
+    // the bias of 1022; a carry out of rounding moves on into it the same way.
     const std::uint64_t biased_exponent = leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
-    return with_sign((biased_exponent << kMantissaBits) + significand, negative);
+    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
 }
 
 // digits · 10^exponent when it is an integer times a power of two: with
@@ -491,20 +618,38 @@ std::optional<double> dyadic_value(const Decimal& decimal) {
     }
     const double magnitude =
         std::ldexp(static_cast<double>(decimal.digits / power_of_five), static_cast<int>(decimal.exponent));
-    return decimal.negative ? -magnitude : magnitude;
+    return with_sign(magnitude, decimal.negative);
 }
 
 std::optional<double> decimal_value(const Decimal& decimal) {
-    if (decimal.digits == 0) {
-        return signed_zero(decimal.negative);
-    }
     if (is_exact_product(decimal)) {
         return exact_product(decimal);
     }
-    if (const std::optional<double> value = nearest_double(decimal.digits, decimal.exponent, decimal.negative)) {
+    if (const std::optional<double> value = nearest_double(decimal)) {
         return value;
     }
     return dyadic_value(decimal);
+}
+
+double finite_or_throw(double value) {
+    if (std::isinf(value)) {
+        throw_overflow();
+    }
+    return value;
+}
+
+// Every cell but the short plain decimals that the exact paths convert: kept
+// out of line, so that those common cells do not pay for its set-up.
+__attribute__((noinline)) std::optional<double> parse_other_cell(std::string_view cell, std::string& scratch) {
+    if (is_missing(cell)) {
+        return kQuietNaN;
+    }
+    if (const std::optional<Decimal> decimal = read_decimal(cell)) {
+        if (const std::optional<double> value = decimal_value(*decimal)) {
+            return finite_or_throw(*value);
+        }
+    }
+    return parse_with_c_library(cell, scratch);
 }
 
 }  // namespace
@@ -519,19 +664,16 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
 }
 
 std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
-    if (is_missing(cell)) {
-        return kQuietNaN;
-    }
-    Decimal decimal;
-    if (read_plain_decimal(cell, decimal)) {
-        if (const std::optional<double> value = decimal_value(decimal)) {
-            if (std::isinf(*value)) {
-                throw_overflow();
-            }
-            return value;
+    // The usual cells take this short, straight path.
+    if (const std::optional<Decimal> decimal = read_short_decimal(cell)) {
+        if (is_exact_product(*decimal)) {
+            return exact_product(*decimal);
+        }
+        if (const std::optional<double> value = nearest_double(*decimal)) {
+            return finite_or_throw(*value);
         }
     }
-    return parse_with_c_library(cell, scratch);
+    return parse_other_cell(cell, scratch);
 }
 
 }  // namespace csv

@@ -160,7 +160,6 @@ struct Decimal {
 // gives the form, then the digits are read 8 at a time.
 
 constexpr std::size_t kMaxMappedCell = 32;
-constexpr std::uint64_t kZeroDigits = '0' * kEveryByte;
 
 std::uint64_t load_8(const char* bytes) {
     std::uint64_t word;
@@ -231,7 +230,7 @@ std::uint64_t digits_value(const MappedCell& cell, std::size_t start, std::size_
     while (end > start) {
         const std::size_t count = std::min<std::size_t>(end - start, 8);
         const std::uint64_t digits_mask = ~std::uint64_t{0} << 8 * (8 - count);
-        value += scale * eight_digits_value((cell.word_ending_at(end) ^ kZeroDigits) & digits_mask);
+        value += scale * eight_digits_value((cell.word_ending_at(end) ^ '0' * kEveryByte) & digits_mask);
         scale *= kPowersOfTen[8];
         end -= count;
     }
@@ -241,9 +240,9 @@ std::uint64_t digits_value(const MappedCell& cell, std::size_t start, std::size_
 // Reads a whole cell of the form -?D*(.D*)? of 1 to 32 bytes with at least
 // one digit and at most 19 once leading zeros of a zero integer part are left
 // out. `digit_count` may count leading zeros too.
-std::optional<Decimal> read_mapped_decimal(std::string_view cell) {
+bool read_mapped_decimal(std::string_view cell, Decimal& decimal) {
     const MappedCell mapped(cell);
-    Decimal decimal;
+    decimal = Decimal{};
     decimal.negative = cell[0] == '-';
     const std::uint64_t non_digits = mapped.non_digits() & ~std::uint64_t{decimal.negative};
     const std::uint64_t inside = non_digits & ((std::uint64_t{1} << cell.size()) - 1);
@@ -259,79 +258,120 @@ std::optional<Decimal> read_mapped_decimal(std::string_view cell) {
     const std::size_t fraction_digits = cell.size() - fraction_start;
     if ((inside & (inside - 1)) != 0 || !point_ok || integer_digits + fraction_digits == 0 ||
         integer_digits > kMaxDigits || fraction_digits > kMaxDigits) {
-        return std::nullopt;
+        return false;
     }
     const std::uint64_t integer = digits_value(mapped, decimal.negative, point);
     decimal.digit_count = (integer != 0 ? integer_digits : 0) + fraction_digits;
     if (decimal.digit_count > kMaxDigits) {
-        return std::nullopt;
+        return false;
     }
     decimal.digits = integer * kPowersOfTen[fraction_digits] + digits_value(mapped, fraction_start, cell.size());
     decimal.exponent = -static_cast<std::int64_t>(fraction_digits);
-    return decimal;
+    return true;
 }
 
 // ---------------------------------------------------------------------------
-// Cells of the form -?D*(.D*)? up to 16 bytes, all in one 128-bit number.
+// Cells of the form -?D*(.D*)? up to 8 or 16 bytes, all in one number
+// (std::uint64_t or uint128) at once.
 
-constexpr std::size_t kBlockSize = 16;
-constexpr uint128 kZeroDigitBlock = uint128{kZeroDigits} << 64 | kZeroDigits;
+template <typename Bytes>
+constexpr Bytes kEveryByteOf = ~Bytes{0} / 0xFF;
 
 std::uint64_t low_half(uint128 value) { return static_cast<std::uint64_t>(value); }
 std::uint64_t high_half(uint128 value) { return static_cast<std::uint64_t>(value >> 64); }
 
-// The 1 to 16 bytes at `bytes` as a little-endian number, zero above them.
-uint128 load_block(const char* bytes, std::size_t size) {
+// The 1 to 8 (or 16) bytes at `bytes` as a little-endian number, zero above
+// them.
+template <typename Bytes>
+Bytes load_bytes(const char* bytes, std::size_t size) {
     if (size < 8) {
         return load_short(bytes, size);
     }
-    return load_8(bytes) | uint128{load_8(bytes + size - 8)} << 8 * (size - 8);
+    if (sizeof(Bytes) == 8) {
+        return load_8(bytes);
+    }
+    return load_8(bytes) | Bytes{load_8(bytes + size - 8)} << 8 * (size - 8);
 }
 
-// Bit i set when byte i of `bytes` is not an ASCII digit, for i < 16.
+// Bit i set when byte i is not an ASCII digit.
+std::uint32_t non_digit_map(std::uint64_t bytes) { return byte_flags(non_digit_bytes(bytes)); }
 std::uint32_t non_digit_map(uint128 bytes) {
-    return byte_flags(non_digit_bytes(low_half(bytes))) | byte_flags(non_digit_bytes(high_half(bytes))) << 8;
+    return non_digit_map(low_half(bytes)) | non_digit_map(high_half(bytes)) << 8;
 }
 
-// Reads a whole cell of the form -?D*(.D*)? of 1 to 16 bytes with at least
-// one digit. The point is cut out by moving the bytes above it down one byte;
-// the digits, moved to the top of the block with zero digits in front, are
-// then two groups of eight. `digit_count` may count leading zeros.
-std::optional<Decimal> read_block_decimal(std::string_view cell) {
-    const std::size_t size = cell.size();
-    const uint128 bytes = load_block(cell.data(), size);
-    Decimal decimal;
+// The number written by 8 (or 16) digit values, the most significant lowest.
+std::uint64_t digit_values_number(std::uint64_t values) { return eight_digits_value(values); }
+std::uint64_t digit_values_number(uint128 values) {
+    return eight_digits_value(low_half(values)) * kPowersOfTen[8] + eight_digits_value(high_half(values));
+}
+
+// Reads the 1 to 8 (or 16) bytes at `text` as -?D*(.D*)? with at least one
+// digit, and tells whether they hold a point. The point is cut out by moving
+// the bytes above it down one byte; the digits, moved to the top of the
+// number with zero digits in front, are then converted in groups of eight.
+// `digit_count` may count leading zeros. Always inlined: its callers are the
+// usual cells' path.
+template <typename Bytes>
+__attribute__((always_inline)) inline bool read_digit_block(const char* text, std::size_t size, Decimal& decimal,
+                                                            bool& has_point) {
+    constexpr std::size_t kWidth = sizeof(Bytes);
+    const Bytes bytes = load_bytes<Bytes>(text, size);
     decimal.negative = (bytes & 0xFF) == '-';
-    const std::uint32_t in_cell = (std::uint32_t{1} << size) - 1;
-    const std::uint32_t others = non_digit_map(bytes) & in_cell & ~std::uint32_t{decimal.negative};
-    // At most one non-digit besides the sign, and that one a point: checked
-    // with bit operations, not branches, since whether a cell has a point can
-    // vary from cell to cell. Without a point the byte read is the last one,
-    // and its value does not matter.
-    const std::size_t point = __builtin_ctz(others | ~in_cell);
-    const bool has_point = others != 0;
-    const bool point_ok = cell[point - !has_point] == '.' || !has_point;
+    const std::uint32_t in_text = (std::uint32_t{1} << size) - 1;
+    const std::uint32_t others = non_digit_map(bytes) & in_text & ~std::uint32_t{decimal.negative};
+    // At most one non-digit besides the sign, and that one a point, checked
+    // as in read_mapped_decimal.
+    const std::size_t point = __builtin_ctz(others | ~in_text);
+    has_point = others != 0;
+    const bool point_ok = text[point - !has_point] == '.' || !has_point;
     const std::size_t used = size - has_point;
     decimal.digit_count = used - decimal.negative;
     if ((others & (others - 1)) != 0 || !point_ok || decimal.digit_count == 0) {
-        return std::nullopt;
+        return false;
     }
-    const uint128 above_point = has_point ? ~uint128{0} << 8 * point : 0;
-    const uint128 joined = (bytes & ~above_point) | (bytes >> 8 & above_point);
+    const Bytes above_point = has_point ? ~Bytes{0} << 8 * point : 0;
+    const Bytes joined = (bytes & ~above_point) | (bytes >> 8 & above_point);
     // Clearing the bytes below the digits turns the sign into a zero digit.
-    const uint128 digits_mask = ~uint128{0} << 8 * (kBlockSize - decimal.digit_count);
-    const uint128 values = ((joined ^ kZeroDigitBlock) << 8 * (kBlockSize - used)) & digits_mask;
-    decimal.digits = eight_digits_value(low_half(values)) * kPowersOfTen[8] + eight_digits_value(high_half(values));
+    const Bytes digits_mask = ~Bytes{0} << 8 * (kWidth - decimal.digit_count);
+    const Bytes values = ((joined ^ '0' * kEveryByteOf<Bytes>) << 8 * (kWidth - used)) & digits_mask;
+    decimal.digits = digit_values_number(values);
     decimal.exponent = has_point ? -static_cast<std::int64_t>(size - point - 1) : 0;
-    return decimal;
+    return true;
 }
 
-// Reads a whole cell of the form -?D*(.D*)? of up to 32 bytes.
-std::optional<Decimal> read_short_decimal(std::string_view cell) {
-    if (cell.empty() || cell.size() > kMaxMappedCell) {
-        return std::nullopt;
+constexpr std::size_t kBlockSize = 16;
+
+// Appends the 16 bytes at `text`, when all are digits, to `decimal`; false
+// when they are not or when they make more than 19 digits in all.
+bool append_sixteen_digits(const char* text, bool after_point, Decimal& decimal) {
+    const uint128 bytes = load_bytes<uint128>(text, kBlockSize);
+    if (non_digit_map(bytes) != 0 || decimal.digits >= kPowersOfTen[kMaxDigits - kBlockSize]) {
+        return false;
     }
-    return cell.size() <= kBlockSize ? read_block_decimal(cell) : read_mapped_decimal(cell);
+    decimal.digits = decimal.digits * kPowersOfTen[kBlockSize] + digit_values_number(bytes ^ '0' * kEveryByteOf<uint128>);
+    decimal.digit_count += kBlockSize;
+    decimal.exponent -= after_point ? kBlockSize : 0;
+    return true;
+}
+
+// Reads a whole cell of the form -?D*(.D*)? of up to 32 bytes: as one number
+// of up to 8 or 16 bytes, or as up to 8 bytes followed by 16 digits
+// (typically a 17-digit fraction). Any other cell of up to 32 bytes is mapped.
+bool read_short_decimal(std::string_view cell, Decimal& decimal) {
+    const std::size_t size = cell.size();
+    bool has_point = false;
+    if (size <= 8) {
+        return size != 0 && read_digit_block<std::uint64_t>(cell.data(), size, decimal, has_point);
+    }
+    if (size <= kBlockSize) {
+        return read_digit_block<uint128>(cell.data(), size, decimal, has_point);
+    }
+    const std::size_t head_size = size - kBlockSize;
+    if (head_size <= 8 && read_digit_block<std::uint64_t>(cell.data(), head_size, decimal, has_point) &&
+        append_sixteen_digits(cell.data() + head_size, has_point, decimal)) {
+        return true;
+    }
+    return size <= kMaxMappedCell && read_mapped_decimal(cell, decimal);
 }
 
 // ---------------------------------------------------------------------------
@@ -665,11 +705,12 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
 
 std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
     // The usual cells take this short, straight path.
-    if (const std::optional<Decimal> decimal = read_short_decimal(cell)) {
-        if (is_exact_product(*decimal)) {
-            return exact_product(*decimal);
+    Decimal decimal;
+    if (read_short_decimal(cell, decimal)) {
+        if (is_exact_product(decimal)) {
+            return exact_product(decimal);
         }
-        if (const std::optional<double> value = nearest_double(*decimal)) {
+        if (const std::optional<double> value = nearest_double(decimal)) {
             return finite_or_throw(*value);
         }
     }

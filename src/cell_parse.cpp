@@ -13,14 +13,16 @@
 
 #include <locale.h>
 
-// A cell is read in three steps, each exact:
-// 1. Plain decimal text ("-12.5", "0.125e-3") of at most 15 significant
-//    digits and a power of ten up to 1e22 is one IEEE multiplication or
-//    division of two exactly representable numbers, hence correctly rounded.
-// 2. Other plain decimal text of at most 19 significant digits is rounded from
-//    a 192-bit product with a truncated 128-bit power of five; the product's
-//    error bound tells when it cannot decide the rounding.
-// 3. Everything else, and what step 2 cannot decide, goes to strtod_l.
+// A cell is converted exactly, by the first of these that applies:
+// 1. Plain decimal text ("-12.5", "0.125e-3") of at most 15 digits and a
+//    power of ten up to 1e22: one IEEE multiplication or division of two
+//    exactly representable numbers, hence correctly rounded.
+// 2. Other plain decimal text of at most 19 significant digits: rounded from
+//    a 192-bit product with a truncated 128-bit power of five, whose error
+//    bound tells when it cannot decide the rounding.
+// 3. Everything else, and what step 2 cannot decide: strtod_l.
+// Plain decimal cells of up to 24 bytes without an exponent, the usual ones,
+// are read 8 or 16 bytes at a time; other plain decimal cells byte by byte.
 
 namespace csv {
 
@@ -156,10 +158,8 @@ struct Decimal {
 };
 
 // ---------------------------------------------------------------------------
-// Cells of the form -?D*(.D*)? up to 32 bytes: one map of all non-digit bytes
-// gives the form, then the digits are read 8 at a time.
-
-constexpr std::size_t kMaxMappedCell = 32;
+// Cells of the form -?D*(.D*)? up to 24 bytes, up to 8 or 16 bytes at once in
+// one number (std::uint64_t or uint128).
 
 std::uint64_t load_8(const char* bytes) {
     std::uint64_t word;
@@ -187,92 +187,6 @@ std::uint64_t load_short(const char* bytes, std::size_t size) {
     const std::uint64_t four_to_seven = load_4(first) | load_4(last) << (8 * (size - 4) & 63);
     return four_or_more ? four_to_seven : up_to_three;
 }
-
-// A cell of 1 to 32 bytes, read in 8-byte words without touching memory
-// outside it.
-class MappedCell {
-public:
-    explicit MappedCell(std::string_view cell) : data_(cell.data()), size_(cell.size()) {
-        first_word_ = size_ < 8 ? load_short(data_, size_) : load_8(data_);
-        std::uint64_t map = byte_flags(non_digit_bytes(first_word_));
-        for (std::size_t start = 8; start < size_; start += 8) {
-            // A word reaching past the end is the cell's last 8 bytes, shifted down.
-            const std::uint64_t word = start + 8 <= size_ ? load_8(data_ + start)
-                                                          : load_8(data_ + size_ - 8) >> 8 * (start + 8 - size_);
-            map |= std::uint64_t{byte_flags(non_digit_bytes(word))} << start;
-        }
-        non_digits_ = map | ~std::uint64_t{0} << size_;
-    }
-
-    // Bit i set when byte i is not an ASCII digit, and for every i >= size.
-    std::uint64_t non_digits() const { return non_digits_; }
-
-    // Bytes [end - 8, end), 1 <= end <= size; those before the cell are zero.
-    std::uint64_t word_ending_at(std::size_t end) const {
-        return end >= 8 ? load_8(data_ + end - 8) : first_word_ << 8 * (8 - end);
-    }
-
-private:
-    const char* data_;
-    std::size_t size_;
-    std::uint64_t first_word_;  // bytes [0, 8), zero past the end
-    std::uint64_t non_digits_;
-};
-
-// The number written by the digits in bytes [start, end) of `cell`, at most
-// 19 of them, taken 8 at a time from the end. In each word the digits are the
-// top bytes; XOR with '0' (not a subtraction, which would borrow across
-// bytes) gives their values, and the bytes below them are cleared to zero
-// digits.
-std::uint64_t digits_value(const MappedCell& cell, std::size_t start, std::size_t end) {
-    std::uint64_t value = 0;
-    std::uint64_t scale = 1;
-    while (end > start) {
-        const std::size_t count = std::min<std::size_t>(end - start, 8);
-        const std::uint64_t digits_mask = ~std::uint64_t{0} << 8 * (8 - count);
-        value += scale * eight_digits_value((cell.word_ending_at(end) ^ '0' * kEveryByte) & digits_mask);
-        scale *= kPowersOfTen[8];
-        end -= count;
-    }
-    return value;
-}
-
-// Reads a whole cell of the form -?D*(.D*)? of 1 to 32 bytes with at least
-// one digit and at most 19 once leading zeros of a zero integer part are left
-// out. `digit_count` may count leading zeros too.
-bool read_mapped_decimal(std::string_view cell, Decimal& decimal) {
-    const MappedCell mapped(cell);
-    decimal = Decimal{};
-    decimal.negative = cell[0] == '-';
-    const std::uint64_t non_digits = mapped.non_digits() & ~std::uint64_t{decimal.negative};
-    const std::uint64_t inside = non_digits & ((std::uint64_t{1} << cell.size()) - 1);
-    // At most one non-digit besides the sign, and that one a point: checked
-    // with bit operations, not branches, since whether a cell has a point can
-    // vary from cell to cell. Without a point the byte read is the last one,
-    // and its value does not matter.
-    const std::size_t point = __builtin_ctzll(non_digits);
-    const bool has_point = inside != 0;
-    const bool point_ok = cell[point - !has_point] == '.' || !has_point;
-    const std::size_t integer_digits = point - decimal.negative;
-    const std::size_t fraction_start = point + has_point;
-    const std::size_t fraction_digits = cell.size() - fraction_start;
-    if ((inside & (inside - 1)) != 0 || !point_ok || integer_digits + fraction_digits == 0 ||
-        integer_digits > kMaxDigits || fraction_digits > kMaxDigits) {
-        return false;
-    }
-    const std::uint64_t integer = digits_value(mapped, decimal.negative, point);
-    decimal.digit_count = (integer != 0 ? integer_digits : 0) + fraction_digits;
-    if (decimal.digit_count > kMaxDigits) {
-        return false;
-    }
-    decimal.digits = integer * kPowersOfTen[fraction_digits] + digits_value(mapped, fraction_start, cell.size());
-    decimal.exponent = -static_cast<std::int64_t>(fraction_digits);
-    return true;
-}
-
-// ---------------------------------------------------------------------------
-// Cells of the form -?D*(.D*)? up to 8 or 16 bytes, all in one number
-// (std::uint64_t or uint128) at once.
 
 template <typename Bytes>
 constexpr Bytes kEveryByteOf = ~Bytes{0} / 0xFF;
@@ -305,22 +219,24 @@ std::uint64_t digit_values_number(uint128 values) {
     return eight_digits_value(low_half(values)) * kPowersOfTen[8] + eight_digits_value(high_half(values));
 }
 
-// Reads the 1 to 8 (or 16) bytes at `text` as -?D*(.D*)? with at least one
-// digit, and tells whether they hold a point. The point is cut out by moving
-// the bytes above it down one byte; the digits, moved to the top of the
-// number with zero digits in front, are then converted in groups of eight.
+// Reads the 1 to 8 (or 16) bytes at `text`, also given as `bytes` (zero above
+// them), as -?D*(.D*)? with at least one digit, and tells whether they hold a
+// point. All bytes are classified at once. The point is cut out by moving the
+// bytes above it down one byte; the digits, moved to the top of the number
+// with zero digits in front, are then converted in groups of eight.
 // `digit_count` may count leading zeros. Always inlined: its callers are the
 // usual cells' path.
 template <typename Bytes>
-__attribute__((always_inline)) inline bool read_digit_block(const char* text, std::size_t size, Decimal& decimal,
-                                                            bool& has_point) {
+__attribute__((always_inline)) inline bool read_digit_block(Bytes bytes, const char* text, std::size_t size,
+                                                            Decimal& decimal, bool& has_point) {
     constexpr std::size_t kWidth = sizeof(Bytes);
-    const Bytes bytes = load_bytes<Bytes>(text, size);
     decimal.negative = (bytes & 0xFF) == '-';
     const std::uint32_t in_text = (std::uint32_t{1} << size) - 1;
     const std::uint32_t others = non_digit_map(bytes) & in_text & ~std::uint32_t{decimal.negative};
-    // At most one non-digit besides the sign, and that one a point, checked
-    // as in read_mapped_decimal.
+    // At most one non-digit besides the sign, and that one a point: checked
+    // with bit operations, not branches, since whether a cell has a point can
+    // vary from cell to cell. Without a point the byte read is the last one,
+    // and its value does not matter.
     const std::size_t point = __builtin_ctz(others | ~in_text);
     has_point = others != 0;
     const bool point_ok = text[point - !has_point] == '.' || !has_point;
@@ -339,39 +255,54 @@ __attribute__((always_inline)) inline bool read_digit_block(const char* text, st
     return true;
 }
 
+constexpr std::size_t kWordSize = 8;
 constexpr std::size_t kBlockSize = 16;
 
-// Appends the 16 bytes at `text`, when all are digits, to `decimal`; false
-// when they are not or when they make more than 19 digits in all.
-bool append_sixteen_digits(const char* text, bool after_point, Decimal& decimal) {
+// Reads 16 bytes of digits with at most one point, and no sign, as the
+// continuation of `head`. Typically all 16 are digits of a fraction.
+bool read_block_after(const char* text, bool head_point, Decimal& head) {
+    Decimal block;
     const uint128 bytes = load_bytes<uint128>(text, kBlockSize);
-    if (non_digit_map(bytes) != 0 || decimal.digits >= kPowersOfTen[kMaxDigits - kBlockSize]) {
+    if (non_digit_map(bytes) == 0) {
+        block.digits = digit_values_number(bytes ^ '0' * kEveryByteOf<uint128>);
+        block.digit_count = kBlockSize;
+    } else {
+        bool block_point = false;
+        if (!read_digit_block(bytes, text, kBlockSize, block, block_point) || block.negative ||
+            (head_point && block_point)) {
+            return false;
+        }
+    }
+    if (head.digits >= kPowersOfTen[kMaxDigits - block.digit_count]) {
         return false;
     }
-    decimal.digits = decimal.digits * kPowersOfTen[kBlockSize] + digit_values_number(bytes ^ '0' * kEveryByteOf<uint128>);
-    decimal.digit_count += kBlockSize;
-    decimal.exponent -= after_point ? kBlockSize : 0;
+    head.digits = head.digits * kPowersOfTen[block.digit_count] + block.digits;
+    head.digit_count += block.digit_count;
+    head.exponent = head_point ? head.exponent - static_cast<std::int64_t>(block.digit_count) : block.exponent;
     return true;
 }
 
-// Reads a whole cell of the form -?D*(.D*)? of up to 32 bytes: as one number
-// of up to 8 or 16 bytes, or as up to 8 bytes followed by 16 digits
-// (typically a 17-digit fraction). Any other cell of up to 32 bytes is mapped.
+// Reads a whole cell of the form -?D*(.D*)? of up to 24 bytes with at least
+// one digit and at most 19 once the leading zeros are left out.
 bool read_short_decimal(std::string_view cell, Decimal& decimal) {
+    const char* text = cell.data();
     const std::size_t size = cell.size();
     bool has_point = false;
-    if (size <= 8) {
-        return size != 0 && read_digit_block<std::uint64_t>(cell.data(), size, decimal, has_point);
+    if (size <= kWordSize) {
+        return size != 0 && read_digit_block(load_bytes<std::uint64_t>(text, size), text, size, decimal, has_point);
     }
     if (size <= kBlockSize) {
-        return read_digit_block<uint128>(cell.data(), size, decimal, has_point);
+        return read_digit_block(load_bytes<uint128>(text, size), text, size, decimal, has_point);
     }
+    // 17 to 24 bytes: up to 8, then 16. The cell's first 8 bytes hold the
+    // head and the start of the block, which is masked off.
     const std::size_t head_size = size - kBlockSize;
-    if (head_size <= 8 && read_digit_block<std::uint64_t>(cell.data(), head_size, decimal, has_point) &&
-        append_sixteen_digits(cell.data() + head_size, has_point, decimal)) {
-        return true;
+    if (head_size > kWordSize) {
+        return false;
     }
-    return size <= kMaxMappedCell && read_mapped_decimal(cell, decimal);
+    const std::uint64_t head_mask = ~std::uint64_t{0} >> 8 * (kWordSize - head_size);
+    return read_digit_block(load_8(text) & head_mask, text, head_size, decimal, has_point) &&
+           read_block_after(text + head_size, has_point, decimal);
 }
 
 // ---------------------------------------------------------------------------

@@ -168,6 +168,7 @@ cells = st.one_of(
     st.floats(allow_nan=False).map(lambda x: "%.17g" % x),
     st.floats(allow_nan=False).map(float.hex),
     st.builds("{}.{}e{}".format, digits, digits, st.integers(-420, 330)),
+    st.builds("{}{}{}{}".format, st.sampled_from(["", "-"]), digits, st.sampled_from([".", ""]), digits),
     st.builds("{}2.22507385850720{}e-308".format, st.sampled_from("-+"), st.integers(110000, 140000)),
     st.builds("{}1.797693134862315{}e308".format, st.sampled_from("-+"), st.integers(700000, 820000)),
 )

@@ -515,8 +515,21 @@ double from_bits(std::uint64_t bits) {
 double signed_zero(bool negative) { return with_sign(0.0, negative); }
 double signed_infinity(bool negative) { return with_sign(std::numeric_limits<double>::infinity(), negative); }
 
-// digits · 10^exponent correctly rounded to nearest-even, infinity
-// on overflow; nullopt when the truncated power of five leaves the rounding open.
+// The 192-bit product of a 64-bit and a 128-bit number, in three words.
+struct Product192 {
+    std::uint64_t top;     // bits 128..191
+    std::uint64_t middle;  // bits 64..127
+    std::uint64_t bottom;  // bits 0..63
+};
+
+Product192 multiply(std::uint64_t factor, const PowerOfFive& power) {
+    const uint128 low = uint128{factor} * power.low;
+    const uint128 upper = uint128{factor} * power.high + (low >> 64);
+    return {static_cast<std::uint64_t>(upper >> 64), static_cast<std::uint64_t>(upper), static_cast<std::uint64_t>(low)};
+}
+
+// digits · 10^exponent correctly rounded to nearest-even, infinity on
+// overflow; nullopt when the truncated power of five leaves the rounding open.
 //
 // With w = digits shifted to a top bit of 2^63 and T the 128-bit table entry,
 // X = w · 5^q lies in [P, P + 2^64) for the exact 192-bit product P = w · T,
@@ -526,48 +539,41 @@ double signed_infinity(bool negative) { return with_sign(std::numeric_limits<dou
 // Otherwise the rounding bit and everything above is that of X, and the rest
 // of X is nonzero unless T is exact and P's rest is zero.
 std::optional<double> nearest_double(const Decimal& decimal) {
-    const std::uint64_t digits = decimal.digits;
-    const std::int64_t exponent10 = decimal.exponent;
-    const bool negative = decimal.negative;
-    if (digits == 0 || exponent10 < kMinPowerOfTen) {
-        return signed_zero(negative);
+    if (decimal.digits == 0 || decimal.exponent < kMinPowerOfTen) {
+        return signed_zero(decimal.negative);
     }
-    if (exponent10 > kMaxPowerOfTen) {
-        return signed_infinity(negative);
+    if (decimal.exponent > kMaxPowerOfTen) {
+        return signed_infinity(decimal.negative);
     }
+    const int exponent10 = static_cast<int>(decimal.exponent);
     const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
-    const int shift = __builtin_clzll(digits);
-    const std::uint64_t w = digits << shift;
-    const uint128 low_product = uint128{w} * power.low;
-    const uint128 upper = uint128{w} * power.high + (low_product >> 64);
-    const auto top = static_cast<std::uint64_t>(upper >> 64);  // bits 128..191 of P
-    const auto middle = static_cast<std::uint64_t>(upper);     // bits 64..127
-    const auto bottom = static_cast<std::uint64_t>(low_product);
+    const int shift = __builtin_clzll(decimal.digits);
+    const Product192 product = multiply(decimal.digits << shift, power);
 
     // The value is X · 2^scale; its leading bit is bit 190 or 191 of X.
-    const int scale = power.exponent + static_cast<int>(exponent10) - shift;
-    const int leading = 190 + static_cast<int>(top >> 63) + scale;
+    const int scale = power.exponent + exponent10 - shift;
+    const int leading = 190 + static_cast<int>(product.top >> 63) + scale;
     if (leading > kMaxExponent) {
-        return signed_infinity(negative);
+        return signed_infinity(decimal.negative);
     }
     const int last_kept = std::max(leading - kMantissaBits, kMinSubnormalExponent);
-    const int rounding_bit = last_kept - 1 - scale - 128;  // index in `top`, at least 9
+    const int rounding_bit = last_kept - 1 - scale - 128;  // in `top`, at least 9
     if (rounding_bit >= 64) {
-        return signed_zero(negative);  // below half the smallest subnormal
+        return signed_zero(decimal.negative);  // below half the smallest subnormal
     }
     const std::uint64_t below_mask = (std::uint64_t{1} << rounding_bit) - 1;
-    const std::uint64_t below = top & below_mask;
-    if (below == below_mask && middle == ~std::uint64_t{0}) {
+    const std::uint64_t below = product.top & below_mask;
+    if (below == below_mask && product.middle == ~std::uint64_t{0}) {
         return std::nullopt;
     }
-    const std::uint64_t with_rounding_bit = top >> rounding_bit;
-    const bool sticky = !power.exact || below != 0 || middle != 0 || bottom != 0;
+    const std::uint64_t with_rounding_bit = product.top >> rounding_bit;
+    const bool sticky = !power.exact || below != 0 || product.middle != 0 || product.bottom != 0;
     const bool round_up = (with_rounding_bit & 1) != 0 && (sticky || (with_rounding_bit & 2) != 0);
     const std::uint64_t significand = (with_rounding_bit >> 1) + round_up;
     // A normal significand's leading bit adds one to the exponent field, hence
     // the bias of 1022; a carry out of rounding moves on into it the same way.
     const std::uint64_t biased_exponent = leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
-    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
+    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), decimal.negative);
 }
 
 // digits · 10^exponent when it is an integer times a power of two: with

@@ -7,7 +7,7 @@
 //   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -ffp-contract=off \
 //       -Isrc tests/fuzz/csv_cells_fuzz.cpp src/cell_parse.cpp -o /tmp/csv_cells_fuzz
 //   mkdir -p /tmp/cells_corpus
-//   /tmp/csv_cells_fuzz -max_total_time=300 -jobs=1 /tmp/cells_corpus tests/fuzz/corpus_cells
+//   /tmp/csv_cells_fuzz -max_total_time=300 -jobs=1 /tmp/cells_corpus tests/fuzz/corpus/csv_cells_fuzz
 
 #include <cerrno>
 #include <cmath>

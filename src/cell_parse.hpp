@@ -8,12 +8,21 @@
 
 namespace csv {
 
-// The value of one cell, exactly as std::stod gives it in the "C" locale for
-// the cell's text up to its first NUL byte. An empty cell and the texts "nan"
-// and "NaN" are the quiet NaN without conversion. Returns nullopt when no
-// number can be read.
-// Throws std::out_of_range("stod") when the conversion reports a range error.
-// `scratch` is reused storage for the texts that need the C library.
+// The value of one cell, exactly as the C library's strtod gives it in the "C"
+// locale (whatever the process locale) for the cell's text with every carriage
+// return removed, up to its first NUL byte. An empty cell and the texts "nan"
+// and "NaN" (after removing carriage returns) are the quiet NaN without
+// conversion. Returns nullopt when no number can be read.
+// A result too small for a normal double is a value like any other: the
+// correctly rounded subnormal or signed zero. Only a result too large for a
+// double throws std::out_of_range("stod").
+// `scratch` is reused storage for the texts that need the C library; `cell`
+// must not point into it.
 std::optional<double> parse_cell(std::string_view cell, std::string& scratch);
+
+// `cell` without its carriage returns: `cell` itself when it holds none, else
+// a copy in `scratch`, valid until `scratch` changes. `cell` must not point
+// into `scratch`.
+std::string_view without_carriage_returns(std::string_view cell, std::string& scratch);
 
 }  // namespace csv

@@ -6,6 +6,43 @@
 
 namespace py = pybind11;
 
+// The values of get_mean: a vector of doubles whose conversion from Python
+// reads exact lists and tuples of exact floats directly.
+struct MeanValues : std::vector<double> {};
+
+namespace pybind11::detail {
+
+// The standard sequence conversion, with the same help() text, plus a fast
+// path that copies the doubles of an exact list or tuple of exact floats.
+// No Python code can run on that path, and its results equal the standard
+// ones; every other input takes the standard path unchanged.
+template <>
+struct type_caster<MeanValues> : list_caster<MeanValues, double> {
+    bool load(handle source, bool convert) {
+        return load_exact_floats(source) || list_caster<MeanValues, double>::load(source, convert);
+    }
+
+private:
+    bool load_exact_floats(handle source) {
+        if (!PyList_CheckExact(source.ptr()) && !PyTuple_CheckExact(source.ptr())) {
+            return false;
+        }
+        PyObject** items = PySequence_Fast_ITEMS(source.ptr());
+        const Py_ssize_t size = PySequence_Fast_GET_SIZE(source.ptr());
+        value.clear();
+        value.reserve(static_cast<std::size_t>(size));
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            if (!PyFloat_CheckExact(items[i])) {
+                return false;
+            }
+            value.push_back(PyFloat_AS_DOUBLE(items[i]));
+        }
+        return true;
+    }
+};
+
+}  // namespace pybind11::detail
+
 void print_message(const py::tuple& parts) { py::print(*parts); }
 
 namespace {
@@ -38,9 +75,29 @@ auto method(Result (KestraneDataFrame::*operation)(Args...)) {
     };
 }
 
+// The binding library keeps per-process state that it reaches through the
+// main interpreter's thread state; an import into a sub-interpreter would
+// block on the interpreter lock forever. Sets ImportError there instead.
+bool refuse_sub_interpreter() {
+    if (PyInterpreterState_Get() == PyInterpreterState_Main()) {
+        return false;
+    }
+    PyErr_SetString(PyExc_ImportError, "orvantis_core does not support sub-interpreters; import it in the main interpreter");
+    return true;
+}
+
 }  // namespace
 
-PYBIND11_MODULE(orvantis_core, m) {
+// PYBIND11_MODULE, with the sub-interpreter check before the binding library
+// sets up its state.
+#define ORVANTIS_PRE_INIT                   \
+    if (refuse_sub_interpreter()) {         \
+        return nullptr;                     \
+    }                                       \
+    py::detail::get_num_interpreters_seen() += 1
+
+PYBIND11_MODULE_PYINIT(orvantis_core, ORVANTIS_PRE_INIT)
+PYBIND11_MODULE_EXEC(orvantis_core, m) {
     m.doc() = "Kestrane'in C++ ile yazılmış performans çekirdeği.";
 
     py::class_<KestraneDataFrame>(m, "KestraneDataFrame")
@@ -53,6 +110,6 @@ PYBIND11_MODULE(orvantis_core, m) {
         .def("count_nan", method(&KestraneDataFrame::count_nan))
         .def("filter_by", method(&KestraneDataFrame::filter_by));
 
-    m.def("get_mean", &get_mean, "Get the mean of the specified column.");
+    m.def("get_mean", [](const MeanValues& values) { return get_mean(values); }, "Get the mean of the specified column.");
     m.def("merhaba_kestrane", &merhaba_kestrane);
 }

@@ -3,6 +3,7 @@ import ctypes
 import errno
 import functools
 import io
+import math
 import os
 import shutil
 import struct
@@ -40,12 +41,14 @@ warning = "C++: ' {} ' double'a çevrilemedi. NaN olarak işaretleniyor.".format
 
 @functools.lru_cache(maxsize=None)
 def c_library_outcome(cell):
-    """What the C library's strtod makes of the cell's bytes: range error, or (warnings, value bits)."""
+    """What the C library's strtod makes of the cell's bytes without carriage returns:
+    "stod" for an overflow, else (warnings, value bits); an underflow is a value."""
+    cell = cell.replace(b"\r", b"")
     text = ctypes.create_string_buffer(cell)
     end = ctypes.c_void_p()
     ctypes.set_errno(0)
     value = _libc.strtod(text, ctypes.byref(end))
-    if ctypes.get_errno() == errno.ERANGE:
+    if ctypes.get_errno() == errno.ERANGE and math.isinf(value):
         return "stod"
     if end.value == ctypes.addressof(text):
         return [warning(cell.decode())], QUIET_NAN
@@ -96,6 +99,10 @@ def test_dialect(csv_file, console, content, columns, data, rows):
     (b"1.7976931348623158e308", 1.7976931348623157e308), (b"9" * 30, 1e30), (b"0." + b"0" * 400 + b"1e400", 0.1),
     (b"7\x003", 7.0), (b"5\xff", 5.0), (b"NAN", NAN), (b"nan\x00x", NAN), (b"-nan", NEGATIVE_NAN),
     (b"nan(123)", NAN_123), (b"NaN(0x7)", NAN_7),
+    # Results below the smallest normal double are values, though strtod reports a range error.
+    (b"1e-400", 0.0), (b"-1e-400", -0.0), (b"1e-310", 1e-310), (b"-2.12199578997714e-314", -2.12199578997714e-314),
+    (b"0x1.8p-1074", float.fromhex("0x1.8p-1074")), (b"0x1p-1075", 0.0),
+    (b"2.2250738585072012e-308", 2.2250738585072012e-308), (b"-2.2250738585072011e-308", -2.2250738585072011e-308),
 ])
 def test_convertible_cell_is_stored_silently(csv_file, console, cell, value):
     result = KestraneDataFrame().read_csv(csv_file(b"a\n" + cell + b"\n"))
@@ -132,8 +139,7 @@ def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
 
 
 @pytest.mark.parametrize("cell", [
-    b"1e999", b"-1e999", b"1" + b"0" * 400, b"1e-400", b"1e-310", b"0x1.8p-1074", b"0x1p-1075",
-    b"2.2250738585072012e-308", b"-2.2250738585072011e-308",
+    b"1e999", b"-1e999", b"1" + b"0" * 400, b"1.7976931348623159e308", b"-0x1p1024",
 ])
 def test_range_error_stops_load_with_partial_frame(csv_file, console, load, cell):
     loaded_frame = load("z\n9\n")
@@ -159,11 +165,12 @@ def test_invalid_utf8_raises_after_the_lines_before_it(csv_file, console, load, 
 
 digits = st.text("0123456789", min_size=1, max_size=30)
 cells = st.one_of(
-    st.text("0123456789+-.eExXpPabcdfinINFtyTY() \t\x00", max_size=24),
+    st.text("0123456789+-.eExXpPabcdfinINFtyTY() \t\r\x00", max_size=24),
     st.floats(allow_nan=False).map(repr),
     st.floats(allow_nan=False).map(lambda x: "%.17g" % x),
     st.floats(allow_nan=False).map(float.hex),
     st.builds("{}.{}e{}".format, digits, digits, st.integers(-420, 330)),
+    st.builds("{}{}{}{}".format, st.sampled_from(["", "-"]), digits, st.sampled_from([".", ""]), digits),
     st.builds("{}2.22507385850720{}e-308".format, st.sampled_from("-+"), st.integers(110000, 140000)),
     st.builds("{}1.797693134862315{}e308".format, st.sampled_from("-+"), st.integers(700000, 820000)),
 )
@@ -173,7 +180,7 @@ cells = st.one_of(
 @given(cell=cells)
 @example(cell="2.2250738585072012e-308")
 def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
-    assume(not any(c in cell for c in "\n\r,") and cell not in ("", "nan", "NaN"))
+    assume(not any(c in cell for c in "\n,") and cell.replace("\r", "") not in ("", "nan", "NaN"))
     path = tmp_path_factory.mktemp("cells") / "cell.csv"
     path.write_bytes(f"a\n{cell}\n".encode())
     assert loader_outcome(str(path)) == c_library_outcome(cell.encode())

@@ -107,3 +107,64 @@ def test_python_subclass_loads_and_queries(csv_file, console):
 def test_new_frame_is_empty_and_silent(console):
     frame = KestraneDataFrame()
     assert (frame.shape(), frame.describe(), console.writes) == ((0, 0), {}, [])
+
+
+def _uninitialised_subclass():
+    class EarlyCall(KestraneDataFrame):
+        def __init__(self):
+            self.shape()
+            super().__init__()
+
+    return EarlyCall()
+
+
+@pytest.mark.parametrize("make_self", [
+    lambda: None,
+    lambda: KestraneDataFrame.__new__(KestraneDataFrame),
+    _uninitialised_subclass,
+], ids=["none", "new-without-init", "subclass-before-super-init"])
+@pytest.mark.parametrize("method, args", [
+    ("read_csv", ("data.csv",)), ("auto_preprocess", ()), ("get_column", ("a",)), ("describe", ()),
+    ("shape", ()), ("count_nan", ("a",)), ("filter_by", ("a", 1.0)),
+])
+def test_methods_without_a_built_frame_raise_type_error_silently(console, make_self, method, args):
+    with pytest.raises(TypeError, match="initialised KestraneDataFrame"):
+        getattr(KestraneDataFrame, method)(make_self(), *args)
+    assert console.writes == []
+
+
+@pytest.mark.parametrize("import_in_main_first", [False, True])
+def test_sub_interpreters_refuse_the_module(import_in_main_first):
+    script = (
+        "import _xxsubinterpreters as si\n"
+        + ("import orvantis_core\n" if import_in_main_first else "")
+        + "try:\n    si.run_string(si.create(), 'import orvantis_core')\n"
+        "except si.RunFailedError as e:\n    print(e)\n"
+        "import orvantis_core\norvantis_core.merhaba_kestrane()\n"
+    )
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert run.stdout.splitlines() == [
+        "<class 'ImportError'>: orvantis_core does not support sub-interpreters; import it in the main interpreter",
+        GREETING,
+    ]
+
+
+class FloatSubclass(float):
+    pass
+
+
+@pytest.mark.parametrize("values", [
+    [0.1, 0.2, 0.3], (1e308, 1e308), [float("nan"), 1.0], [-0.0, -0.0], [],
+    [0.5, 2], (0.5, True), [0.25, FloatSubclass(0.5)], [1.0, "x"], (2.0, None),
+])
+def test_mean_of_lists_and_tuples_matches_the_generic_conversion(values):
+    def outcome(argument):
+        try:
+            return repr(get_mean(argument))
+        except TypeError:
+            return TypeError
+
+    # A generator always takes the binding library's generic conversion.
+    assert outcome(values) == outcome(v for v in values)
+    if all(type(v) is float for v in values):
+        assert outcome(values) == repr(sum(values, 0.0) / len(values) if values else 0.0)

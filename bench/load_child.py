@@ -1,0 +1,191 @@
+"""Load one CSV file once, in a process of its own, and print what the load cost.
+
+    python bench/load_child.py LOADER PATH
+
+Prints one JSON line: wall and CPU seconds of the load alone (time.perf_counter and
+time.process_time around it; process time counts every thread of the process), the peak
+resident size during the load minus the resident size before it (VmHWM, restarted just
+before the load) and the rows and columns loaded. Imports and preparation happen before
+the timed region. For orvantis_core it also times building the frame dict once more, with
+get_column on every column of the loaded frame after the read_csv result is gone.
+"""
+
+import contextlib
+import gc
+import json
+import os
+import sys
+import time
+
+
+@contextlib.contextmanager
+def quiet():
+    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
+        yield
+
+
+def header_names(path):
+    with open(path, newline="") as lines:
+        return list(dict.fromkeys(lines.readline().rstrip("\r\n").split(",")))
+
+
+def timed(run):
+    cpu_start = time.process_time()
+    wall_start = time.perf_counter()
+    result = run()
+    wall = time.perf_counter() - wall_start
+    cpu = time.process_time() - cpu_start
+    return result, wall, cpu
+
+
+class Ours:
+    label = "orvantis_core read_csv, frame dict included"
+
+    def __init__(self, path):
+        import orvantis_core
+
+        self.path = str(path)
+        self.names = header_names(path)
+        self.frame = orvantis_core.KestraneDataFrame()
+
+    def load(self):
+        with quiet():
+            return self.frame.read_csv(self.path)
+
+    def dimensions(self, result):
+        return self.frame.shape()
+
+    def after_load(self):
+        with quiet():
+            _, wall, cpu = timed(lambda: [self.frame.get_column(name) for name in self.names])
+        return {"frame_dict_wall": wall, "frame_dict_cpu": cpu}
+
+
+class Polars:
+    label = "polars.read_csv, default threads"
+    threads = None
+
+    def __init__(self, path):
+        if self.threads:
+            os.environ["POLARS_MAX_THREADS"] = str(self.threads)
+        else:
+            os.environ.pop("POLARS_MAX_THREADS", None)
+        import polars
+
+        assert self.threads in (None, polars.thread_pool_size())
+        self.path, self.read_csv = path, polars.read_csv
+
+    def load(self):
+        return self.read_csv(self.path)
+
+    def dimensions(self, result):
+        return result.shape
+
+
+class PolarsOneThread(Polars):
+    label = "polars.read_csv, POLARS_MAX_THREADS=1"
+    threads = 1
+
+
+class Pyarrow:
+    label = "pyarrow.csv.read_csv, default threads"
+    use_threads = True
+
+    def __init__(self, path):
+        import pyarrow.csv
+
+        self.path, self.read_csv = path, pyarrow.csv.read_csv
+        self.options = pyarrow.csv.ReadOptions(use_threads=self.use_threads)
+
+    def load(self):
+        return self.read_csv(self.path, read_options=self.options)
+
+    def dimensions(self, result):
+        return result.num_rows, result.num_columns
+
+
+class PyarrowOneThread(Pyarrow):
+    label = "pyarrow.csv.read_csv, use_threads=False"
+    use_threads = False
+
+
+class Pandas:
+    label = "pandas.read_csv (C parser, one thread)"
+
+    def __init__(self, path):
+        import pandas
+
+        self.path, self.read_csv = path, pandas.read_csv
+
+    def load(self):
+        return self.read_csv(self.path)
+
+    def dimensions(self, result):
+        return result.shape
+
+
+class NumpyToList:
+    label = "numpy ndarray.tolist() per column: the frame dict's floor"
+
+    def __init__(self, path):
+        import pyarrow.csv
+
+        table = pyarrow.csv.read_csv(path)
+        self.columns = {name: table[name].to_numpy().astype(float, copy=False) for name in header_names(path)}
+
+    def load(self):
+        return {name: values.tolist() for name, values in self.columns.items()}
+
+    def dimensions(self, result):
+        return len(next(iter(result.values()))), len(result)
+
+
+LOADERS = {
+    "orvantis_core": Ours,
+    "polars-1t": PolarsOneThread,
+    "polars": Polars,
+    "pyarrow-1t": PyarrowOneThread,
+    "pyarrow": Pyarrow,
+    "pandas": Pandas,
+    "numpy-tolist": NumpyToList,
+}
+
+
+def status_value(field):
+    with open("/proc/self/status") as status:
+        line = next(line for line in status if line.startswith(field + ":"))
+    return int(line.split()[1])
+
+
+def restart_peak():
+    with open("/proc/self/clear_refs", "w") as clear_refs:
+        clear_refs.write("5")  # restarts the peak (VmHWM) from the current resident size
+
+
+def measure(loader):
+    gc.collect()
+    restart_peak()
+    baseline_kb = status_value("VmRSS")
+    result, wall, cpu = timed(loader.load)
+    peak_kb = status_value("VmHWM")
+    rows, columns = loader.dimensions(result)
+    report = {
+        "wall": wall,
+        "cpu": cpu,
+        "peak_bytes": (peak_kb - baseline_kb) * 1024,
+        "rows": rows,
+        "columns": columns,
+    }
+    del result
+    if hasattr(loader, "after_load"):
+        report.update(loader.after_load())
+    return report
+
+
+def main():
+    name, path = sys.argv[1:]
+    print(json.dumps(measure(LOADERS[name](path))))
+
+
+if __name__ == "__main__":
+    main()

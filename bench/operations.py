@@ -1,0 +1,190 @@
+"""The frame's other operations against pandas, numpy and the standard library, in one process.
+
+Every figure is the best of R repetitions, wall (time.perf_counter) and CPU
+(time.process_time) kept separately; results are freed outside the timed region and
+our console lines go to os.devnull while timed.
+"""
+
+import contextlib
+import dataclasses
+import os
+import statistics
+import time
+
+import numpy as np
+import pandas as pd
+
+import orvantis_core
+
+FILTER_COLUMN, FILTER_VALUE = "c2", 3.0  # integers 0..9: the filter keeps about a tenth
+MEAN_COLUMN = "c1"
+
+
+@dataclasses.dataclass(frozen=True)
+class Timing:
+    wall: float
+    cpu: float
+
+
+@dataclasses.dataclass(frozen=True)
+class Entry:
+    label: str
+    timing: Timing
+    kind: str = "peer"  # "ours", "peer", or "detail" (a second figure of ours, no ratio)
+
+
+@dataclasses.dataclass(frozen=True)
+class Section:
+    operation: str
+    entries: list
+
+    @property
+    def ours(self):
+        return next(entry.timing for entry in self.entries if entry.kind == "ours")
+
+
+@contextlib.contextmanager
+def quiet():
+    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
+        yield
+
+
+def best_of(repeat, run, prepare=lambda: ()):
+    walls, cpus = [], []
+    for _ in range(repeat):
+        args = prepare()
+        cpu_start = time.process_time()
+        wall_start = time.perf_counter()
+        result = run(*args)
+        walls.append(time.perf_counter() - wall_start)
+        cpus.append(time.process_time() - cpu_start)
+        del result, args
+    return Timing(min(walls), min(cpus))
+
+
+def section(operation, ours_label, ours, peers, details=()):
+    entries = [Entry(ours_label, ours, "ours")]
+    entries += [Entry(label, timing, "detail") for label, timing in details]
+    entries += [Entry(label, timing) for label, timing in peers]
+    return Section(operation, entries)
+
+
+def load_ours(path):
+    frame = orvantis_core.KestraneDataFrame()
+    with quiet():
+        frame.read_csv(str(path))
+    return frame
+
+
+def numpy_describe(arrays):
+    return {
+        name: {
+            "count": a.size - np.count_nonzero(np.isnan(a)),
+            "mean": np.nanmean(a),
+            "std": np.nanstd(a, ddof=1),
+            "min": np.nanmin(a),
+            "max": np.nanmax(a),
+        }
+        for name, a in arrays.items()
+    }
+
+
+def bench_describe(frame, df, arrays, repeat):
+    peers = [
+        ("pandas DataFrame.describe() [a]", best_of(repeat, df.describe)),
+        ("numpy nan-reductions per column", best_of(repeat, numpy_describe, lambda: (arrays,))),
+    ]
+    return section("describe", "orvantis_core describe", best_of(repeat, frame.describe), peers)
+
+
+def bench_count_nan(frame, arrays, repeat):
+    ours = best_of(repeat, lambda: [frame.count_nan(name) for name in arrays])
+    peers = [("numpy isnan(a).sum()", best_of(repeat, lambda: [np.isnan(a).sum() for a in arrays.values()]))]
+    return section(f"count_nan, {len(arrays)} columns", "orvantis_core count_nan", ours, peers)
+
+
+def bench_get_column(frame, df, arrays, repeat):
+    with quiet():
+        ours = best_of(repeat, lambda: [frame.get_column(name) for name in arrays])
+    peers = [
+        ("numpy ndarray.tolist()", best_of(repeat, lambda: [a.tolist() for a in arrays.values()])),
+        ("pandas Series.tolist()", best_of(repeat, lambda: [df[name].tolist() for name in arrays])),
+    ]
+    return section(f"get_column, {len(arrays)} columns", "orvantis_core get_column", ours, peers)
+
+
+def bench_get_mean(arrays, repeat):
+    column = arrays[MEAN_COLUMN]
+    values = column[~np.isnan(column)].tolist()
+    peers = [
+        ("sum(x) / len(x)", best_of(repeat, lambda: sum(values) / len(values))),
+        ("statistics.fmean(x)", best_of(repeat, statistics.fmean, lambda: (values,))),
+        ("statistics.mean(x) [b]", best_of(repeat, statistics.mean, lambda: (values,))),
+        ("numpy np.mean(np.asarray(x))", best_of(repeat, lambda: np.mean(np.asarray(values)))),
+    ]
+    ours = best_of(repeat, orvantis_core.get_mean, lambda: (values,))
+    return section(f"get_mean, list of {len(values):,} floats", "orvantis_core get_mean", ours, peers)
+
+
+def numpy_filter(arrays):
+    mask = arrays[FILTER_COLUMN] == FILTER_VALUE
+    return {name: a[mask] for name, a in arrays.items()}
+
+
+def bench_filter_by(frame, df, arrays, repeat):
+    peers = [
+        ("pandas df[df[col] == v]", best_of(repeat, lambda: df[df[FILTER_COLUMN] == FILTER_VALUE])),
+        ("numpy mask over every column", best_of(repeat, numpy_filter, lambda: (arrays,))),
+    ]
+    ours = best_of(repeat, frame.filter_by, lambda: (FILTER_COLUMN, FILTER_VALUE))
+    share = np.mean(arrays[FILTER_COLUMN] == FILTER_VALUE)
+    return section(f"filter_by, keeps {share:.1%}", "orvantis_core filter_by", ours, peers)
+
+
+def filled_frame(path):
+    frame = load_ours(path)
+    with quiet():
+        frame.auto_preprocess()
+    return (frame,)
+
+
+def bench_auto_preprocess(path, df, repeat):
+    run = orvantis_core.KestraneDataFrame.auto_preprocess
+    with quiet():
+        ours = best_of(repeat, run, lambda: (load_ours(path),))
+        refill = best_of(repeat, run, lambda: filled_frame(path))
+    peers = [("pandas fillna(mean())", best_of(repeat, lambda: df.fillna(df.mean())))]
+    details = [("ours: second call, nothing left to fill", refill)]
+    return section("auto_preprocess [c]", "orvantis_core auto_preprocess", ours, peers, details)
+
+
+def check_same_data(frame, arrays):
+    rows = len(next(iter(arrays.values())))
+    assert frame.shape() == (rows, len(arrays))
+    for name, a in arrays.items():
+        assert frame.count_nan(name) == np.isnan(a).sum()
+    kept = frame.filter_by(FILTER_COLUMN, FILTER_VALUE).shape()[0]
+    assert kept == np.count_nonzero(arrays[FILTER_COLUMN] == FILTER_VALUE)
+
+
+def run_all(path, repeat):
+    frame, df = load_ours(path), pd.read_csv(path, dtype=float)
+    arrays = {name: df[name].to_numpy() for name in df.columns}
+    check_same_data(frame, arrays)
+    return [
+        bench_describe(frame, df, arrays, repeat),
+        bench_count_nan(frame, arrays, repeat),
+        bench_get_column(frame, df, arrays, repeat),
+        bench_get_mean(arrays, repeat),
+        bench_filter_by(frame, df, arrays, repeat),
+        bench_auto_preprocess(path, df, repeat),
+    ]
+
+
+NOTES = [
+    "[a] pandas describe also computes the 25/50/75% quantiles, which need a partial sort.",
+    "[b] statistics.mean adds the values exactly, as fractions.",
+    "[c] Each repetition fills a freshly loaded frame (the load is not timed). auto_preprocess writes"
+    " one console line per filled cell and returns the frame dict (about the get_column time above);"
+    " the second call on an already filled frame writes no such line and shows the cost without them.",
+]

@@ -7,8 +7,9 @@
 // wall second / 1e6. Each run is one load in a fresh process (a first load:
 // the columns' pages are new to the process).
 //
-// Build from the repository root (the module's flags) and run:
-//   g++ -O3 -DNDEBUG -std=c++17 -ffp-contract=off -Wall -Wextra -Isrc bench/csv_parse_bench.cpp src/csv_text.cpp src/cell_parse.cpp -o csv_parse_bench
+// Build from the repository root with the module's flags, as one command, and run:
+//   g++ -O3 -DNDEBUG -std=c++17 -ffp-contract=off -Isrc
+//       bench/csv_parse_bench.cpp src/csv_text.cpp src/cell_parse.cpp -o csv_parse_bench
 //   ./csv_parse_bench PATH
 
 #include <chrono>
@@ -54,7 +55,7 @@ bool load(const std::string& path, std::vector<std::string>& names, Columns& col
 }
 
 std::uint64_t file_size(const std::string& path) {
-    struct stat info {};
+    struct stat info{};
     return ::stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
 }
 
@@ -83,9 +84,10 @@ int main(int argc, char** argv) {
     const double cpu = cpu_seconds() - cpu_start;
     const std::uint64_t bytes = file_size(path);
     const std::size_t rows = columns.empty() ? 0 : columns.begin()->second.size();
-    std::printf("{\"bytes\": %llu, \"rows\": %zu, \"columns\": %zu, \"seconds\": %.6f, \"cpu_seconds\": %.6f, "
-                "\"mb_per_s\": %.1f}\n",
-                static_cast<unsigned long long>(bytes), rows, names.size(), seconds, cpu,
-                static_cast<double>(bytes) / seconds / 1e6);
+    std::printf(
+        "{\"bytes\": %llu, \"rows\": %zu, \"columns\": %zu, \"seconds\": %.6f, \"cpu_seconds\": %.6f, "
+        "\"mb_per_s\": %.1f}\n",
+        static_cast<unsigned long long>(bytes), rows, names.size(), seconds, cpu,
+        static_cast<double>(bytes) / seconds / 1e6);
     return 0;
 }

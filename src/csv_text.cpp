@@ -38,7 +38,7 @@ int open_for_reading(const std::string& path, const InterruptCheck& check_interr
 }
 
 std::uint64_t regular_file_size(int fd) {
-    struct stat info {};
+    struct stat info{};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         return 0;
     }
@@ -51,7 +51,7 @@ std::uint64_t mark_mask(const char* bytes) {
     const __m128i line_feed = _mm_set1_epi8('\n');
     const __m128i carriage_return = _mm_set1_epi8('\r');
     std::uint64_t mask = 0;
-    for (int lane = 0; lane < 4; ++lane) {
+    for (std::size_t lane = 0; lane < 4; ++lane) {
         const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * lane));
         const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, comma), _mm_cmpeq_epi8(chunk, line_feed)),
                                           _mm_cmpeq_epi8(chunk, carriage_return));
@@ -124,32 +124,22 @@ void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, On
     }
 }
 
-// `text` without its carriage returns, in `scratch` unless they all stand at
-// its end (a CR LF line end).
-std::string_view remove_carriage_returns(std::string_view text, std::string& scratch) {
-    text = text.substr(0, text.find_last_not_of('\r') + 1);
-    if (text.find('\r') == std::string_view::npos) {
-        return text;
-    }
-    scratch.assign(text);
-    scratch.erase(std::remove(scratch.begin(), scratch.end(), '\r'), scratch.end());
-    return scratch;
-}
-
 // Converts the cells of the rows, calling back for those without a number.
 class CellConverter {
 public:
     explicit CellConverter(const OnUnreadableCell& on_unreadable_cell) : on_unreadable_cell_(on_unreadable_cell) {}
 
-    // parse_cell does not read carriage returns: they are removed first.
+    // Carriage returns at the end of a cell (CR LF line ends) are dropped
+    // here, which keeps the cell on parse_cell's fast path; parse_cell
+    // removes any others itself.
     double operator()(std::string_view cell, bool has_cr) {
         if (has_cr) {
-            cell = remove_carriage_returns(cell, cell_text_);
+            cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
         }
         if (const std::optional<double> value = parse_cell(cell, conversion_scratch_)) {
             return *value;
         }
-        on_unreadable_cell_(cell);
+        on_unreadable_cell_(without_carriage_returns(cell, cell_text_));
         return std::numeric_limits<double>::quiet_NaN();
     }
 
@@ -219,7 +209,7 @@ std::vector<std::string> Reader::read_header() {
     std::vector<std::string> names;
     std::string scratch;
     for_each_cell(next_lines(true), marks_, [&](std::string_view piece, std::size_t, bool has_cr) {
-        names.emplace_back(has_cr ? remove_carriage_returns(piece, scratch) : piece);
+        names.emplace_back(has_cr ? without_carriage_returns(piece, scratch) : piece);
     });
     if (!names.empty() && names.back().empty()) {
         names.pop_back();
@@ -228,7 +218,7 @@ std::vector<std::string> Reader::read_header() {
 }
 
 void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCell& on_unreadable_cell) {
-    rows_offset_ = file_offset(buffer_.data() + begin_);
+    rows_offset_ = file_offset(unread());
     ColumnSpace space(targets);
     std::size_t rows_left = rows_for_first_chunk();
     space.reserve_rows(rows_left);
@@ -240,7 +230,7 @@ void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCe
         for_each_cell(lines, marks_, [&](std::string_view cell, std::size_t position, bool has_cr) {
             if (position == 0) {
                 if (rows_left == 0) {
-                    rows_left = rows_to_reserve(rows_read, file_offset(cell.data()));
+                    rows_left = rows_to_reserve(rows_read, file_offset(cell));
                     space.reserve_rows(rows_left);
                 }
                 --rows_left;
@@ -260,7 +250,8 @@ std::string_view Reader::next_lines(bool just_one) {
     for (;;) {
         const char* const unsearched = buffer_.data() + searched_;
         const std::size_t size = end_ - searched_;
-        const void* const line_feed = just_one ? std::memchr(unsearched, '\n', size) : ::memrchr(unsearched, '\n', size);
+        const void* const line_feed =
+            just_one ? std::memchr(unsearched, '\n', size) : ::memrchr(unsearched, '\n', size);
         if (line_feed != nullptr) {
             const auto stop = static_cast<std::size_t>(static_cast<const char*>(line_feed) - buffer_.data()) + 1;
             const std::string_view lines(buffer_.data() + begin_, stop - begin_);
@@ -312,22 +303,22 @@ std::size_t Reader::read_some(char* destination, std::size_t size) {
     }
 }
 
-std::uint64_t Reader::file_offset(const char* byte) const {
-    return buffer_offset_ + static_cast<std::uint64_t>(byte - buffer_.data());
+std::string_view Reader::unread() const { return {buffer_.data() + begin_, end_ - begin_}; }
+
+std::uint64_t Reader::file_offset(std::string_view text) const {
+    return buffer_offset_ + static_cast<std::uint64_t>(text.data() - buffer_.data());
 }
 
 // Rows to reserve for before the first line, from the complete lines that the
 // first chunk holds after the header.
 std::size_t Reader::rows_for_first_chunk() const {
-    const char* const first = buffer_.data() + begin_;
-    const auto size = end_ - begin_;
-    const void* const last_line_feed = ::memrchr(first, '\n', size);
-    if (last_line_feed == nullptr) {
+    const std::string_view chunk = unread();
+    const std::size_t sample_size = chunk.rfind('\n') + 1;  // 0 without a line feed
+    if (sample_size == 0) {
         return 0;
     }
-    const char* const sample_end = static_cast<const char*>(last_line_feed) + 1;
-    const auto lines = static_cast<std::size_t>(std::count(first, sample_end, '\n'));
-    return lines + rows_to_reserve(lines, file_offset(sample_end));
+    const auto lines = static_cast<std::size_t>(std::count(chunk.begin(), chunk.begin() + sample_size, '\n'));
+    return lines + rows_to_reserve(lines, file_offset(chunk.substr(sample_size)));
 }
 
 // Rows to reserve for after `offset`, where `rows_read` rows took the bytes

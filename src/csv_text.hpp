@@ -45,8 +45,7 @@ public:
     // one whose first read fails (a directory, /proc/self/mem). Opening may
     // wait, for a FIFO; `check_interrupt` is called meanwhile. Each read asks
     // for `chunk_size` bytes (tiny sizes let tests reach every chunk boundary).
-    Reader(const std::string& path, InterruptCheck check_interrupt,
-           std::size_t chunk_size = default_chunk_size);
+    Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size = default_chunk_size);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -71,7 +70,8 @@ private:
     std::string_view next_lines(bool just_one);
     bool fill();
     std::size_t read_some(char* destination, std::size_t size);
-    std::uint64_t file_offset(const char* byte) const;
+    std::string_view unread() const;                         // the bytes read and not handed out yet
+    std::uint64_t file_offset(std::string_view text) const;  // of the first byte of `text`
     std::size_t rows_for_first_chunk() const;
     std::size_t rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const;
 
@@ -79,9 +79,9 @@ private:
     InterruptCheck check_interrupt_;
     std::uint64_t file_size_ = 0;  // 0 when unknown
     std::vector<char> buffer_;
-    std::size_t begin_ = 0;     // first byte not handed out yet
-    std::size_t searched_ = 0;  // [begin_, searched_) holds no line feed
-    std::size_t end_ = 0;       // end of the bytes read
+    std::size_t begin_ = 0;            // first byte not handed out yet
+    std::size_t searched_ = 0;         // [begin_, searched_) holds no line feed
+    std::size_t end_ = 0;              // end of the bytes read
     std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
     std::uint64_t rows_offset_ = 0;    // file offset of line 2
     bool at_end_ = false;

@@ -4,6 +4,7 @@ Each case runs in a child interpreter (it maps memory at address 0, limits the
 address space, or waits on a FIFO), with a timeout, and reports as JSON: the
 exception, the console lines of the load, and the frame's columns afterwards.
 """
+
 import errno
 import json
 import os
@@ -66,8 +67,9 @@ def earlier_csv(tmp_path):
 
 
 def start_child(earlier_csv, body):
-    return subprocess.Popen([sys.executable, "-c", CHILD + body, earlier_csv],
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    return subprocess.Popen(
+        [sys.executable, "-c", CHILD + body, earlier_csv], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+    )
 
 
 def finish_child(child):
@@ -91,12 +93,16 @@ def run_child(earlier_csv, body):
 KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
 
 
-@pytest.mark.parametrize("page, columns", [
-    # The page holds the header and 2047 rows; the read after it fails.
-    (b"a\n" + b"1\n" * 2047, {"z": None, "a": [1.0] * 2047}),
-    # The header line is still unfinished when the read fails.
-    (b"a," * 2048, KEPT_FRAME["columns"]),
-], ids=["in the rows", "in the header"])
+@pytest.mark.parametrize(
+    "page, columns",
+    [
+        # The page holds the header and 2047 rows; the read after it fails.
+        (b"a\n" + b"1\n" * 2047, {"z": None, "a": [1.0] * 2047}),
+        # The header line is still unfinished when the read fails.
+        (b"a," * 2048, KEPT_FRAME["columns"]),
+    ],
+    ids=["in the rows", "in the header"],
+)
 def test_read_error_after_first_byte_raises_os_error(earlier_csv, page, columns):
     outcome = run_child(earlier_csv, f"load('/proc/self/mem', lambda: map_page_zero({page!r}))")
     assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, "/proc/self/mem")
@@ -132,11 +138,15 @@ def feed(fifo, prefix, endless, test_over):
             test_over.wait(120)
 
 
-@pytest.mark.parametrize("prefix, endless, columns", [
-    (b"", False, KEPT_FRAME["columns"]),
-    (b"a\n1\n", False, {"z": None, "a": [1.0]}),
-    (b"a\n", True, None),
-], ids=["stalled before the first byte", "stalled after a row", "never ending"])
+@pytest.mark.parametrize(
+    "prefix, endless, columns",
+    [
+        (b"", False, KEPT_FRAME["columns"]),
+        (b"a\n1\n", False, {"z": None, "a": [1.0]}),
+        (b"a\n", True, None),
+    ],
+    ids=["stalled before the first byte", "stalled after a row", "never ending"],
+)
 def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, columns):
     fifo = str(tmp_path / "rows.fifo")
     os.mkfifo(fifo)
@@ -154,6 +164,8 @@ def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, colum
     assert outcome["lines"] == [READING(fifo)]
     if columns is None:
         loaded = outcome["columns"]["a"]
-        assert outcome["columns"]["z"] is None and loaded and set(loaded) == {1.0}
+        assert outcome["columns"]["z"] is None
+        assert loaded
+        assert set(loaded) == {1.0}
     else:
         assert outcome["columns"] == columns

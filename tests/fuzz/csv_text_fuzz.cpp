@@ -9,10 +9,14 @@
 // (Documents that cross the 64 KiB blocks of the separator index run too
 // slowly here; tests/test_csv_loader.py compares such documents.)
 //
-// Build and run from the repository root (clang with libFuzzer); new inputs go
-// to the first folder, the seeds are read from the second:
-//   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -ffp-contract=off -Wall -Wextra -Isrc tests/fuzz/csv_text_fuzz.cpp src/csv_text.cpp src/cell_parse.cpp -o /tmp/csv_text_fuzz
-//   mkdir -p /tmp/csv_text_corpus && /tmp/csv_text_fuzz -max_total_time=300 /tmp/csv_text_corpus tests/fuzz/corpus_text
+// bash .ci/fuzz builds and runs it from its seeds in tests/fuzz/corpus/csv_text_fuzz/.
+// By hand, from the repository root (clang with libFuzzer), as one command:
+//   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
+//       -ffp-contract=off -Isrc tests/fuzz/csv_text_fuzz.cpp src/csv_text.cpp src/cell_parse.cpp
+//       -o /tmp/csv_text_fuzz
+// then, new inputs going to the first folder:
+//   mkdir -p /tmp/csv_text_corpus
+//   /tmp/csv_text_fuzz -max_total_time=300 /tmp/csv_text_corpus tests/fuzz/corpus/csv_text_fuzz
 
 #include <algorithm>
 #include <cstdint>
@@ -39,8 +43,8 @@ struct Outcome {
     bool range_error = false;
 
     bool operator==(const Outcome& other) const {
-        return names == other.names && value_bits == other.value_bits &&
-               unreadable_cells == other.unreadable_cells && range_error == other.range_error;
+        return names == other.names && value_bits == other.value_bits && unreadable_cells == other.unreadable_cells &&
+               range_error == other.range_error;
     }
 };
 

@@ -110,6 +110,10 @@ def test_read_error_after_first_byte_raises_os_error(earlier_csv, page, columns)
     assert outcome["columns"] == columns
 
 
+@pytest.mark.skipif(
+    os.environ.get("ORVANTIS_SANITIZED") == "1",
+    reason="AddressSanitizer ends the process on a failed allocation instead of throwing std::bad_alloc",
+)
 @pytest.mark.parametrize("source, extra_megabytes", [("/dev/zero", 200), ("commas", 200)])
 def test_memory_error_in_header_keeps_frame(tmp_path, earlier_csv, source, extra_megabytes):
     path = source

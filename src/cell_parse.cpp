@@ -525,7 +525,8 @@ struct Product192 {
 Product192 multiply(std::uint64_t factor, const PowerOfFive& power) {
     const uint128 low = uint128{factor} * power.low;
     const uint128 upper = uint128{factor} * power.high + (low >> 64);
-    return {static_cast<std::uint64_t>(upper >> 64), static_cast<std::uint64_t>(upper), static_cast<std::uint64_t>(low)};
+    return {static_cast<std::uint64_t>(upper >> 64), static_cast<std::uint64_t>(upper),
+            static_cast<std::uint64_t>(low)};
 }
 
 // digits · 10^exponent correctly rounded to nearest-even, infinity on

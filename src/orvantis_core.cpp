@@ -82,7 +82,8 @@ bool refuse_sub_interpreter() {
     if (PyInterpreterState_Get() == PyInterpreterState_Main()) {
         return false;
     }
-    PyErr_SetString(PyExc_ImportError, "orvantis_core does not support sub-interpreters; import it in the main interpreter");
+    PyErr_SetString(PyExc_ImportError,
+                    "orvantis_core does not support sub-interpreters; import it in the main interpreter");
     return true;
 }
 
@@ -90,10 +91,10 @@ bool refuse_sub_interpreter() {
 
 // PYBIND11_MODULE, with the sub-interpreter check before the binding library
 // sets up its state.
-#define ORVANTIS_PRE_INIT                   \
-    if (refuse_sub_interpreter()) {         \
-        return nullptr;                     \
-    }                                       \
+#define ORVANTIS_PRE_INIT           \
+    if (refuse_sub_interpreter()) { \
+        return nullptr;             \
+    }                               \
     py::detail::get_num_interpreters_seen() += 1
 
 PYBIND11_MODULE_PYINIT(orvantis_core, ORVANTIS_PRE_INIT)
@@ -110,6 +111,7 @@ PYBIND11_MODULE_EXEC(orvantis_core, m) {
         .def("count_nan", method(&KestraneDataFrame::count_nan))
         .def("filter_by", method(&KestraneDataFrame::filter_by));
 
-    m.def("get_mean", [](const MeanValues& values) { return get_mean(values); }, "Get the mean of the specified column.");
+    m.def(
+        "get_mean", [](const MeanValues& values) { return get_mean(values); }, "Get the mean of the specified column.");
     m.def("merhaba_kestrane", &merhaba_kestrane);
 }

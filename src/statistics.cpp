@@ -43,8 +43,7 @@ std::optional<Summary> summarise(const std::vector<double>& cells) {
         squares += deviation * deviation;
     }
     const double std_dev = count == 1 ? 0.0 : std::sqrt(squares / static_cast<double>(count - 1));
-    return Summary{
-        {"count", static_cast<double>(count)}, {"mean", mean}, {"std", std_dev}, {"min", min}, {"max", max}};
+    return Summary{{"count", static_cast<double>(count)}, {"mean", mean}, {"std", std_dev}, {"min", min}, {"max", max}};
 }
 
 }  // namespace

@@ -18,8 +18,10 @@ from hypothesis import strategies as st
 from orvantis_core import KestraneDataFrame
 
 QUIET_NAN = bytes.fromhex("000000000000f87f")
-NAN, NEGATIVE_NAN, NAN_123, NAN_7 = (struct.unpack("<d", bytes.fromhex(pattern))[0] for pattern in (
-    "000000000000f87f", "000000000000f8ff", "7b0000000000f87f", "070000000000f87f"))
+NAN, NEGATIVE_NAN, NAN_123, NAN_7 = (
+    struct.unpack("<d", bytes.fromhex(pattern))[0]
+    for pattern in ("000000000000f87f", "000000000000f8ff", "7b0000000000f87f", "070000000000f87f")
+)
 EXACT_SMALLEST_SUBNORMAL = str(Decimal(5e-324)).encode()
 
 _libc = ctypes.CDLL(None, use_errno=True)
@@ -66,25 +68,28 @@ def loader_outcome(path):
     return out.getvalue().splitlines()[1:-1], bits(result["data"]["a"][0])
 
 
-@pytest.mark.parametrize("content, columns, data, rows", [
-    ("a,b\n1,2\n3,4\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
-    ("a,b\r\n1,2\r\n3,4\r\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
-    ("a\r,b\n1\r2,3", ["a", "b"], {"a": [12], "b": [3]}, 1),
-    ("a\n1\n\r\n\n2\n", ["a"], {"a": [1, 2]}, 2),
-    ("c0\n1.0000000000000002e+100", ["c0"], {"c0": [1.0000000000000002e+100]}, 1),
-    ("a,b,\n1,2\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
-    (",a,,b\n1,2,3,4\n", ["", "a", "", "b"], {"": [1, 3], "a": [2], "b": [4]}, 2),
-    ("b,a\n1,2\n3\n", ["b", "a"], {"a": [2], "b": [1, 3]}, 1),
-    ("a,b,c\n1,2,\n", ["a", "b", "c"], {"a": [1], "b": [2], "c": [NAN]}, 1),
-    ("a,b\n,\n", ["a", "b"], {"a": [NAN], "b": [NAN]}, 1),
-    ("a,b\n1,2,abc,1e999\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
-    ("\n1,2\n", [], {}, 0),
-    ("", [], {}, 0),
-    ("a,b", ["a", "b"], {"a": [], "b": []}, 0),
-    ("b,a,b\n1,2,3\n4,5,6\n", ["b", "a", "b"], {"a": [2, 5], "b": [1, 3, 4, 6]}, 2),
-    ("a,B,a1\n1,2,3\n", ["a", "B", "a1"], {"B": [2], "a": [1], "a1": [3]}, 1),
-    ("\ufeffa, b\n1, 2\n", ["\ufeffa", " b"], {" b": [2], "\ufeffa": [1]}, 1),
-])
+@pytest.mark.parametrize(
+    "content, columns, data, rows",
+    [
+        ("a,b\n1,2\n3,4\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
+        ("a,b\r\n1,2\r\n3,4\r\n", ["a", "b"], {"a": [1, 3], "b": [2, 4]}, 2),
+        ("a\r,b\n1\r2,3", ["a", "b"], {"a": [12], "b": [3]}, 1),
+        ("a\n1\n\r\n\n2\n", ["a"], {"a": [1, 2]}, 2),
+        ("c0\n1.0000000000000002e+100", ["c0"], {"c0": [1.0000000000000002e100]}, 1),
+        ("a,b,\n1,2\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
+        (",a,,b\n1,2,3,4\n", ["", "a", "", "b"], {"": [1, 3], "a": [2], "b": [4]}, 2),
+        ("b,a\n1,2\n3\n", ["b", "a"], {"a": [2], "b": [1, 3]}, 1),
+        ("a,b,c\n1,2,\n", ["a", "b", "c"], {"a": [1], "b": [2], "c": [NAN]}, 1),
+        ("a,b\n,\n", ["a", "b"], {"a": [NAN], "b": [NAN]}, 1),
+        ("a,b\n1,2,abc,1e999\n", ["a", "b"], {"a": [1], "b": [2]}, 1),
+        ("\n1,2\n", [], {}, 0),
+        ("", [], {}, 0),
+        ("a,b", ["a", "b"], {"a": [], "b": []}, 0),
+        ("b,a,b\n1,2,3\n4,5,6\n", ["b", "a", "b"], {"a": [2, 5], "b": [1, 3, 4, 6]}, 2),
+        ("a,B,a1\n1,2,3\n", ["a", "B", "a1"], {"B": [2], "a": [1], "a1": [3]}, 1),
+        ("\ufeffa, b\n1, 2\n", ["\ufeffa", " b"], {" b": [2], "\ufeffa": [1]}, 1),
+    ],
+)
 def test_dialect(csv_file, console, content, columns, data, rows):
     path = csv_file(content)
     result = KestraneDataFrame().read_csv(path)
@@ -92,19 +97,48 @@ def test_dialect(csv_file, console, content, columns, data, rows):
     assert console.lines() == [reading(path), summary(rows, len(columns))]
 
 
-@pytest.mark.parametrize("cell, value", [
-    (b"12abc", 12.0), (b" 5", 5.0), (b"\t-5", -5.0), (b"1;2", 1.0), (b"+.5e1", 5.0), (b"1e", 1.0),
-    (b"1e+", 1.0), (b"-0", -0.0), (b"0e999999", 0.0), (b"inf", float("inf")), (b"INFINITYx", float("inf")),
-    (b"-Infinity", float("-inf")), (b"0x10", 16.0), (b"0x1.8p1", 3.0), (b"-0x", -0.0), (b"0x1p-1074", 5e-324),
-    (EXACT_SMALLEST_SUBNORMAL, 5e-324), (b"2.2250738585072014e-308", 2.2250738585072014e-308),
-    (b"1.7976931348623158e308", 1.7976931348623157e308), (b"9" * 30, 1e30), (b"0." + b"0" * 400 + b"1e400", 0.1),
-    (b"7\x003", 7.0), (b"5\xff", 5.0), (b"NAN", NAN), (b"nan\x00x", NAN), (b"-nan", NEGATIVE_NAN),
-    (b"nan(123)", NAN_123), (b"NaN(0x7)", NAN_7),
-    # Results below the smallest normal double are values, though strtod reports a range error.
-    (b"1e-400", 0.0), (b"-1e-400", -0.0), (b"1e-310", 1e-310), (b"-2.12199578997714e-314", -2.12199578997714e-314),
-    (b"0x1.8p-1074", float.fromhex("0x1.8p-1074")), (b"0x1p-1075", 0.0),
-    (b"2.2250738585072012e-308", 2.2250738585072012e-308), (b"-2.2250738585072011e-308", -2.2250738585072011e-308),
-])
+@pytest.mark.parametrize(
+    "cell, value",
+    [
+        (b"12abc", 12.0),
+        (b" 5", 5.0),
+        (b"\t-5", -5.0),
+        (b"1;2", 1.0),
+        (b"+.5e1", 5.0),
+        (b"1e", 1.0),
+        (b"1e+", 1.0),
+        (b"-0", -0.0),
+        (b"0e999999", 0.0),
+        (b"inf", float("inf")),
+        (b"INFINITYx", float("inf")),
+        (b"-Infinity", float("-inf")),
+        (b"0x10", 16.0),
+        (b"0x1.8p1", 3.0),
+        (b"-0x", -0.0),
+        (b"0x1p-1074", 5e-324),
+        (EXACT_SMALLEST_SUBNORMAL, 5e-324),
+        (b"2.2250738585072014e-308", 2.2250738585072014e-308),
+        (b"1.7976931348623158e308", 1.7976931348623157e308),
+        (b"9" * 30, 1e30),
+        (b"0." + b"0" * 400 + b"1e400", 0.1),
+        (b"7\x003", 7.0),
+        (b"5\xff", 5.0),
+        (b"NAN", NAN),
+        (b"nan\x00x", NAN),
+        (b"-nan", NEGATIVE_NAN),
+        (b"nan(123)", NAN_123),
+        (b"NaN(0x7)", NAN_7),
+        # Results below the smallest normal double are values, though strtod reports a range error.
+        (b"1e-400", 0.0),
+        (b"-1e-400", -0.0),
+        (b"1e-310", 1e-310),
+        (b"-2.12199578997714e-314", -2.12199578997714e-314),
+        (b"0x1.8p-1074", float.fromhex("0x1.8p-1074")),
+        (b"0x1p-1075", 0.0),
+        (b"2.2250738585072012e-308", 2.2250738585072012e-308),
+        (b"-2.2250738585072011e-308", -2.2250738585072011e-308),
+    ],
+)
 def test_convertible_cell_is_stored_silently(csv_file, console, cell, value):
     result = KestraneDataFrame().read_csv(csv_file(b"a\n" + cell + b"\n"))
     assert bits(result["data"]["a"][0]) == bits(value)
@@ -127,10 +161,16 @@ def test_messages_are_exact_lines_in_file_order(csv_file, console):
     assert console.flushes == 0
 
 
-@pytest.mark.parametrize("make_path", [
-    lambda tmp: str(tmp / "missing.csv"), lambda tmp: str(tmp), lambda tmp: "",
-    lambda tmp: str(tmp / "real.csv") + "\0.csv", lambda tmp: "/proc/self/mem",
-])
+@pytest.mark.parametrize(
+    "make_path",
+    [
+        lambda tmp: str(tmp / "missing.csv"),
+        lambda tmp: str(tmp),
+        lambda tmp: "",
+        lambda tmp: str(tmp / "real.csv") + "\0.csv",
+        lambda tmp: "/proc/self/mem",
+    ],
+)
 def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
     loaded_frame = load("z\n9\n")
     (tmp_path / "real.csv").write_text("a\n1\n")
@@ -140,9 +180,16 @@ def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
     assert loaded_frame.get_column("z") == [9.0]
 
 
-@pytest.mark.parametrize("cell", [
-    b"1e999", b"-1e999", b"1" + b"0" * 400, b"1.7976931348623159e308", b"-0x1p1024",
-])
+@pytest.mark.parametrize(
+    "cell",
+    [
+        b"1e999",
+        b"-1e999",
+        b"1" + b"0" * 400,
+        b"1.7976931348623159e308",
+        b"-0x1p1024",
+    ],
+)
 def test_range_error_stops_load_with_partial_frame(csv_file, console, load, cell):
     loaded_frame = load("z\n9\n")
     path = csv_file(b"b,a,c\n1,2,3\n4," + cell + b",6\n")
@@ -152,10 +199,13 @@ def test_range_error_stops_load_with_partial_frame(csv_file, console, load, cell
     assert [loaded_frame.get_column(name) for name in "bacz"] == [[1.0, 4.0], [2.0], [3.0], None]
 
 
-@pytest.mark.parametrize("content, later_lines, columns", [
-    (b"a,b\n1,\xff\n", [], {"a": [1.0], "b": []}),
-    (b"a,\xff\n1,2\n", [summary(1, 2)], {"a": [1.0]}),
-])
+@pytest.mark.parametrize(
+    "content, later_lines, columns",
+    [
+        (b"a,b\n1,\xff\n", [], {"a": [1.0], "b": []}),
+        (b"a,\xff\n1,2\n", [summary(1, 2)], {"a": [1.0]}),
+    ],
+)
 def test_invalid_utf8_raises_after_the_lines_before_it(csv_file, console, load, content, later_lines, columns):
     loaded_frame = load("z\n9\n")
     path = csv_file(content)
@@ -201,12 +251,19 @@ def test_lines_longer_than_a_read_chunk(csv_file, console):
 @pytest.mark.skipif(shutil.which("localedef") is None, reason="needs localedef to build a test locale")
 def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file):
     subprocess.run(["localedef", "-i", "tr_TR", "-f", "UTF-8", str(tmp_path / "tr_TR.UTF-8")], check=True)
-    script = ("import locale, sys, orvantis_core\n"
-              "locale.setlocale(locale.LC_ALL, 'tr_TR.UTF-8')\n"
-              "assert locale.localeconv()['decimal_point'] == ','\n"
-              "print(orvantis_core.KestraneDataFrame().read_csv(sys.argv[1])['data'])")
-    run = subprocess.run([sys.executable, "-c", script, csv_file("a,b,c\n1.5, 2.5,1,5\n")],
-                         env={**os.environ, "LOCPATH": str(tmp_path)}, capture_output=True, text=True, check=True)
+    script = (
+        "import locale, sys, orvantis_core\n"
+        "locale.setlocale(locale.LC_ALL, 'tr_TR.UTF-8')\n"
+        "assert locale.localeconv()['decimal_point'] == ','\n"
+        "print(orvantis_core.KestraneDataFrame().read_csv(sys.argv[1])['data'])"
+    )
+    run = subprocess.run(
+        [sys.executable, "-c", script, csv_file("a,b,c\n1.5, 2.5,1,5\n")],
+        env={**os.environ, "LOCPATH": str(tmp_path)},
+        capture_output=True,
+        text=True,
+        check=True,
+    )
     assert run.stdout.splitlines()[-1] == "{'a': [1.5], 'b': [2.5], 'c': [1.0]}"
 
 

@@ -28,20 +28,23 @@ def cells(frame, console, *names):
     return values
 
 
-@pytest.mark.parametrize("content, name, value, a, b", [
-    ("a,b\n1,10\n2,20\n1,30\n", "a", 1, [1.0, 1.0], [10.0, 30.0]),
-    ("a,b\n1,10\n2,20\n1,30\n", b"b", 20.0, [2.0], [20.0]),
-    ("a,b\n1,10\n0.5,20\n1,30\n", "a", True, [1.0, 1.0], [10.0, 30.0]),
-    ("a,b\n1,10\n", "a", 1.0000000000000002, [], []),
-    ("a,b\nnan,10\nNaN,20\n", "a", math.nan, [], []),
-    ("a,b\n1,10\n", "a", math.nan, [], []),
-    ("a,b\n-0.0,10\n0,20\n1,30\n", "a", 0.0, [-0.0, 0.0], [10.0, 20.0]),
-    ("a,b\n-0.0,10\n0,20\n1,30\n", "a", -0.0, [-0.0, 0.0], [10.0, 20.0]),
-    ("a,b\n", "a", 0, [], []),
-    ("a,b\n1,10\n1\n1,30\n", "a", 1, [1.0, 1.0, 1.0], [10.0, 30.0]),
-    ("a,b\n1,10\n2,20\n2\n2\n", "a", 2, [2.0, 2.0, 2.0], [20.0]),
-    ("a,b\n1,10\n2\n3,10\n", "b", 10, [1.0, 2.0], [10.0, 10.0]),
-])
+@pytest.mark.parametrize(
+    "content, name, value, a, b",
+    [
+        ("a,b\n1,10\n2,20\n1,30\n", "a", 1, [1.0, 1.0], [10.0, 30.0]),
+        ("a,b\n1,10\n2,20\n1,30\n", b"b", 20.0, [2.0], [20.0]),
+        ("a,b\n1,10\n0.5,20\n1,30\n", "a", True, [1.0, 1.0], [10.0, 30.0]),
+        ("a,b\n1,10\n", "a", 1.0000000000000002, [], []),
+        ("a,b\nnan,10\nNaN,20\n", "a", math.nan, [], []),
+        ("a,b\n1,10\n", "a", math.nan, [], []),
+        ("a,b\n-0.0,10\n0,20\n1,30\n", "a", 0.0, [-0.0, 0.0], [10.0, 20.0]),
+        ("a,b\n-0.0,10\n0,20\n1,30\n", "a", -0.0, [-0.0, 0.0], [10.0, 20.0]),
+        ("a,b\n", "a", 0, [], []),
+        ("a,b\n1,10\n1\n1,30\n", "a", 1, [1.0, 1.0, 1.0], [10.0, 30.0]),
+        ("a,b\n1,10\n2,20\n2\n2\n", "a", 2, [2.0, 2.0, 2.0], [20.0]),
+        ("a,b\n1,10\n2\n3,10\n", "b", 10, [1.0, 2.0], [10.0, 10.0]),
+    ],
+)
 def test_filter_selects_equal_cells_in_row_order(load, console, content, name, value, a, b):
     result = load(content).filter_by(name, value)
     assert console.lines() == []
@@ -80,10 +83,18 @@ def test_filter_with_name_listed_twice_copies_it_per_listing(load, console):
     assert result.shape() == (4, 3)
 
 
-@pytest.mark.parametrize("column, mean", [
-    ("1,nan,3", "2.0"), ("0.1,0.2,nan", "0.15000000000000002"), ("1,inf,nan", "inf"),
-    ("inf,-inf,nan", "nan"), ("1e16,nan", "1e+16"), ("nan,5,nan,nan", "5.0"), ("4,6", "5.0"),
-])
+@pytest.mark.parametrize(
+    "column, mean",
+    [
+        ("1,nan,3", "2.0"),
+        ("0.1,0.2,nan", "0.15000000000000002"),
+        ("1,inf,nan", "inf"),
+        ("inf,-inf,nan", "nan"),
+        ("1e16,nan", "1e+16"),
+        ("nan,5,nan,nan", "5.0"),
+        ("4,6", "5.0"),
+    ],
+)
 def test_impute_fills_each_nan_with_printed_mean(load, console, column, mean):
     frame = load("a\n" + column.replace(",", "\n") + "\n").auto_preprocess()
     assert console.lines() == [OPEN, mean_line("a", mean)] + [fill_line("a")] * column.count("nan") + [CLOSE]

@@ -27,10 +27,13 @@ METHODS = {
 def test_docstrings_are_signature_lines():
     assert orvantis_core.__doc__ == "Kestrane'in C++ ile yazılmış performans çekirdeği."
     assert {name: getattr(KestraneDataFrame, name).__doc__ for name in METHODS} == {
-        name: f"{name}{signature}\n" for name, signature in METHODS.items()}
+        name: f"{name}{signature}\n" for name, signature in METHODS.items()
+    }
     assert merhaba_kestrane.__doc__ == "merhaba_kestrane() -> None\n"
-    assert get_mean.__doc__ == ("get_mean(arg0: collections.abc.Sequence[typing.SupportsFloat]) -> float\n"
-                                "\nGet the mean of the specified column.\n")
+    assert get_mean.__doc__ == (
+        "get_mean(arg0: collections.abc.Sequence[typing.SupportsFloat]) -> float\n"
+        "\nGet the mean of the specified column.\n"
+    )
 
 
 def test_class_attributes_follow_registration_order():
@@ -43,7 +46,8 @@ def test_class_attributes_follow_registration_order():
 def test_reimport_after_removal_yields_the_same_module(monkeypatch):
     monkeypatch.delitem(sys.modules, "orvantis_core")
     reimported = importlib.import_module("orvantis_core")
-    assert reimported is orvantis_core and reimported.KestraneDataFrame is KestraneDataFrame
+    assert reimported is orvantis_core
+    assert reimported.KestraneDataFrame is KestraneDataFrame
 
 
 # Interpreters installed beside this one (as version managers lay them out), if any.
@@ -53,12 +57,16 @@ PYTHON_3_12 = sorted(glob.glob(os.path.join(sys.base_prefix, os.pardir, "3.12*",
 @pytest.mark.skipif(not PYTHON_3_12, reason="needs a Python 3.12 interpreter")
 def test_other_interpreter_versions_refuse_the_module(tmp_path):
     shutil.copy(orvantis_core.__file__, tmp_path / "orvantis_core.so")
-    script = "import sys\ntry:\n    import orvantis_core\nexcept ImportError as e:\n    print(sys.version)\n    print(e)"
+    script = (
+        "import sys\ntry:\n    import orvantis_core\nexcept ImportError as e:\n    print(sys.version)\n    print(e)"
+    )
     run = subprocess.run([PYTHON_3_12[0], "-c", script], cwd=tmp_path, capture_output=True, text=True)
     version, message = run.stdout.splitlines()
-    assert version.startswith("3.12") and message == (
+    assert version.startswith("3.12")
+    assert message == (
         "Python version mismatch: module was compiled for Python 3.11, "
-        f"but the interpreter version is incompatible: {version}.")
+        f"but the interpreter version is incompatible: {version}."
+    )
 
 
 def test_greeting_writes_text_then_line_feed_to_current_stdout(console, monkeypatch):
@@ -81,12 +89,16 @@ def test_greeting_without_stdout_is_dropped(monkeypatch, capfd):
     assert capfd.readouterr().out == ""
 
 
-@pytest.mark.parametrize("call", [
-    lambda load: merhaba_kestrane(1),
-    lambda load: KestraneDataFrame(1),
-    lambda load: load("a\n1\n").read_csv(path="data.csv"),
-    lambda load: load("a\n1\n").filter_by("a", "1"),
-], ids=["greeting", "constructor", "keyword-path", "str-value"])
+@pytest.mark.parametrize(
+    "call",
+    [
+        lambda load: merhaba_kestrane(1),
+        lambda load: KestraneDataFrame(1),
+        lambda load: load("a\n1\n").read_csv(path="data.csv"),
+        lambda load: load("a\n1\n").filter_by("a", "1"),
+    ],
+    ids=["greeting", "constructor", "keyword-path", "str-value"],
+)
 def test_bad_arguments_raise_type_error_silently(call, load, console):
     with pytest.raises(TypeError):
         call(load)
@@ -118,15 +130,27 @@ def _uninitialised_subclass():
     return EarlyCall()
 
 
-@pytest.mark.parametrize("make_self", [
-    lambda: None,
-    lambda: KestraneDataFrame.__new__(KestraneDataFrame),
-    _uninitialised_subclass,
-], ids=["none", "new-without-init", "subclass-before-super-init"])
-@pytest.mark.parametrize("method, args", [
-    ("read_csv", ("data.csv",)), ("auto_preprocess", ()), ("get_column", ("a",)), ("describe", ()),
-    ("shape", ()), ("count_nan", ("a",)), ("filter_by", ("a", 1.0)),
-])
+@pytest.mark.parametrize(
+    "make_self",
+    [
+        lambda: None,
+        lambda: KestraneDataFrame.__new__(KestraneDataFrame),
+        _uninitialised_subclass,
+    ],
+    ids=["none", "new-without-init", "subclass-before-super-init"],
+)
+@pytest.mark.parametrize(
+    "method, args",
+    [
+        ("read_csv", ("data.csv",)),
+        ("auto_preprocess", ()),
+        ("get_column", ("a",)),
+        ("describe", ()),
+        ("shape", ()),
+        ("count_nan", ("a",)),
+        ("filter_by", ("a", 1.0)),
+    ],
+)
 def test_methods_without_a_built_frame_raise_type_error_silently(console, make_self, method, args):
     with pytest.raises(TypeError, match="initialised KestraneDataFrame"):
         getattr(KestraneDataFrame, method)(make_self(), *args)
@@ -153,10 +177,21 @@ class FloatSubclass(float):
     pass
 
 
-@pytest.mark.parametrize("values", [
-    [0.1, 0.2, 0.3], (1e308, 1e308), [float("nan"), 1.0], [-0.0, -0.0], [],
-    [0.5, 2], (0.5, True), [0.25, FloatSubclass(0.5)], [1.0, "x"], (2.0, None),
-])
+@pytest.mark.parametrize(
+    "values",
+    [
+        [0.1, 0.2, 0.3],
+        (1e308, 1e308),
+        [float("nan"), 1.0],
+        [-0.0, -0.0],
+        [],
+        [0.5, 2],
+        (0.5, True),
+        [0.25, FloatSubclass(0.5)],
+        [1.0, "x"],
+        (2.0, None),
+    ],
+)
 def test_mean_of_lists_and_tuples_matches_the_generic_conversion(values):
     def outcome(argument):
         try:

@@ -4,7 +4,8 @@ import operator
 import struct
 
 import pytest
-from hypothesis import HealthCheck, given, settings, strategies as st
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 from orvantis_core import KestraneDataFrame, get_mean
 
@@ -17,20 +18,23 @@ def asked(name):
     return f"C++:  {name}  sutun verisi isteniyor."
 
 
-@pytest.mark.parametrize("method, name, result, lines", [
-    ("get_column", "A", [3.0, 6.0], [asked("A")]),
-    ("get_column", "a b", [2.0, nan], [asked("a b")]),
-    ("get_column", "", [nan, 4.0], ["C++:    sutun verisi isteniyor."]),
-    ("get_column", "yok", None, [asked("yok"), "HATA:  yok  sutunu bulunamadi."]),
-    ("get_column", "a b ", None, [asked("a b "), "HATA:  a b   sutunu bulunamadi."]),
-    ("get_column", b"a b", [2.0, nan], [asked("a b")]),
-    ("count_nan", bytearray(b"a b"), 1, []),
-    ("count_nan", "", 1, []),
-    ("count_nan", "A", 0, []),
-    ("count_nan", "yok", 0, ["HATA: ' yok ' sutunu bulunamadi."]),
-    ("count_nan", "a", 0, ["HATA: ' a ' sutunu bulunamadi."]),
-    ("count_nan", " ", 0, ["HATA: '   ' sutunu bulunamadi."]),
-])
+@pytest.mark.parametrize(
+    "method, name, result, lines",
+    [
+        ("get_column", "A", [3.0, 6.0], [asked("A")]),
+        ("get_column", "a b", [2.0, nan], [asked("a b")]),
+        ("get_column", "", [nan, 4.0], ["C++:    sutun verisi isteniyor."]),
+        ("get_column", "yok", None, [asked("yok"), "HATA:  yok  sutunu bulunamadi."]),
+        ("get_column", "a b ", None, [asked("a b "), "HATA:  a b   sutunu bulunamadi."]),
+        ("get_column", b"a b", [2.0, nan], [asked("a b")]),
+        ("count_nan", bytearray(b"a b"), 1, []),
+        ("count_nan", "", 1, []),
+        ("count_nan", "A", 0, []),
+        ("count_nan", "yok", 0, ["HATA: ' yok ' sutunu bulunamadi."]),
+        ("count_nan", "a", 0, ["HATA: ' a ' sutunu bulunamadi."]),
+        ("count_nan", " ", 0, ["HATA: '   ' sutunu bulunamadi."]),
+    ],
+)
 def test_lookup_by_exact_name(load, console, method, name, result, lines):
     assert repr(getattr(load(NAMED), method)(name)) == repr(result)
     assert console.lines() == lines
@@ -48,8 +52,9 @@ def test_invalid_utf8_name_fails_only_where_it_is_printed(csv_file, console):
     assert console.writes == []
 
 
-@pytest.mark.parametrize("content, shape", [
-    ("", (0, 0)), ("a,b,c\n", (0, 3)), ("b,a\n1\n2,3\n", (2, 2)), ("b,a,b\n1,2,3\n4,5,6\n", (4, 3))])
+@pytest.mark.parametrize(
+    "content, shape", [("", (0, 0)), ("a,b,c\n", (0, 3)), ("b,a\n1\n2,3\n", (2, 2)), ("b,a,b\n1,2,3\n4,5,6\n", (4, 3))]
+)
 def test_shape_counts_rows_of_first_header_name_and_every_header_name(load, console, content, shape):
     assert (load(content).shape(), console.writes) == (shape, [])
 
@@ -63,17 +68,32 @@ def test_nan_of_any_sign_or_payload_is_missing_and_column_is_a_copy(load):
     assert (frame.count_nan("a"), frame.describe()["a"]["count"], frame.get_column("a")[4]) == (4, 1.0, -inf)
 
 
-@pytest.mark.parametrize("values, mean", [
-    ([], 0.0), ([1, 2], 1.5), ((1.0, 2.0, 6.0), 3.0), (range(5), 2.0), ((x for x in [1, 2, 6]), 3.0),
-    ({1.0, 3.0}, 2.0), ({1: 0, 3: 0}.keys(), 2.0), ({"a": 1, "b": 5}.values(), 3.0),
-    (map(float, ["1", "2"]), 1.5), (bytearray(b"\x01\x03"), 2.0), ([1.0, nan], nan), ([inf, -inf], nan),
-    ([1e16, 1.0, -1e16], 0.0), ([1e16, -1e16, 1.0], 0.3333333333333333), ([1e308, 1e308], inf), ([-0.0], 0.0),
-])
+@pytest.mark.parametrize(
+    "values, mean",
+    [
+        ([], 0.0),
+        ([1, 2], 1.5),
+        ((1.0, 2.0, 6.0), 3.0),
+        (range(5), 2.0),
+        ((x for x in [1, 2, 6]), 3.0),
+        ({1.0, 3.0}, 2.0),
+        ({1: 0, 3: 0}.keys(), 2.0),
+        ({"a": 1, "b": 5}.values(), 3.0),
+        (map(float, ["1", "2"]), 1.5),
+        (bytearray(b"\x01\x03"), 2.0),
+        ([1.0, nan], nan),
+        ([inf, -inf], nan),
+        ([1e16, 1.0, -1e16], 0.0),
+        ([1e16, -1e16, 1.0], 0.3333333333333333),
+        ([1e308, 1e308], inf),
+        ([-0.0], 0.0),
+    ],
+)
 def test_get_mean_adds_in_sequence_order(values, mean):
     assert repr(get_mean(values)) == repr(mean)
 
 
-@pytest.mark.parametrize("values", ["12", b"12", {1: 2}, {1: 2}.items(), zip([1], [2]), [1, "2"]])
+@pytest.mark.parametrize("values", ["12", b"12", {1: 2}, {1: 2}.items(), zip([1], [2], strict=True), [1, "2"]])
 def test_get_mean_refuses_non_numeric_sequences(values):
     with pytest.raises(TypeError):
         get_mean(values)
@@ -81,21 +101,25 @@ def test_get_mean_refuses_non_numeric_sequences(values):
 
 def test_describe_orders_keys_bytewise_at_both_levels(load, console):
     summary = load("b,\u00e9,B,a,c,d\n1,2,3,4,nan\n").describe()  # c all NaN, d empty
-    assert list(summary) == ["B", "a", "b", "\u00e9"] and console.writes == []
+    assert list(summary) == ["B", "a", "b", "\u00e9"]
+    assert console.writes == []
     assert all(list(stats) == list(STATS) and type(stats["count"]) is float for stats in summary.values())
 
 
-@pytest.mark.parametrize("cells, expected", [
-    ("0.0\n-0.0", (2.0, 0.0, 0.0, 0.0, 0.0)),
-    ("-0.0\n0.0", (2.0, -0.0, 0.0, -0.0, 0.0)),
-    ("-0.0\nnan", (1.0, -0.0, 0.0, -0.0, 0.0)),
-    ("1\ninf", (2.0, inf, inf, 1.0, nan)),
-    ("inf", (1.0, inf, inf, inf, 0.0)),
-    ("-inf\ninf", (2.0, inf, nan, -inf, nan)),
-    ("2\n4\n4\n4\n5\n5\n7\n9", (8.0, 9.0, 5.0, 2.0, 2.138089935299395)),
-])
+@pytest.mark.parametrize(
+    "cells, expected",
+    [
+        ("0.0\n-0.0", (2.0, 0.0, 0.0, 0.0, 0.0)),
+        ("-0.0\n0.0", (2.0, -0.0, 0.0, -0.0, 0.0)),
+        ("-0.0\nnan", (1.0, -0.0, 0.0, -0.0, 0.0)),
+        ("1\ninf", (2.0, inf, inf, 1.0, nan)),
+        ("inf", (1.0, inf, inf, inf, 0.0)),
+        ("-inf\ninf", (2.0, inf, nan, -inf, nan)),
+        ("2\n4\n4\n4\n5\n5\n7\n9", (8.0, 9.0, 5.0, 2.0, 2.138089935299395)),
+    ],
+)
 def test_describe_column(load, cells, expected):
-    assert repr(load(f"x\n{cells}\n").describe()) == repr({"x": dict(zip(STATS, expected))})
+    assert repr(load(f"x\n{cells}\n").describe()) == repr({"x": dict(zip(STATS, expected, strict=True))})
 
 
 def plain_sum(values):
@@ -111,7 +135,7 @@ def plain_summary(values):
     std = math.sqrt(plain_sum([(x - mean) * (x - mean) for x in values]) / (len(values) - 1)) if values[1:] else 0.0
     high = functools.reduce(lambda m, x: x if x > m else m, values, -inf)
     low = functools.reduce(lambda m, x: x if x < m else m, values, inf)
-    return dict(zip(STATS, (float(len(values)), high, mean, low, std)))
+    return dict(zip(STATS, (float(len(values)), high, mean, low, std), strict=True))
 
 
 @st.composite

@@ -8,7 +8,7 @@ from orvantis_core import KestraneDataFrame, get_mean
 SAMPLE = Path(__file__).parent / "data" / "sample.csv"
 
 
-def main():
+def main() -> None:
     orvantis_core.merhaba_kestrane()
 
     frame = KestraneDataFrame()

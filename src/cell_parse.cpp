@@ -595,6 +595,7 @@ std::optional<double> dyadic_value(const Decimal& decimal) {
         return std::nullopt;
     }
     const double magnitude =
+        // NOLINTNEXTLINE(bugprone-integer-division): exact, the digits are a multiple of the power of five
         std::ldexp(static_cast<double>(decimal.digits / power_of_five), static_cast<int>(decimal.exponent));
     return with_sign(magnitude, decimal.negative);
 }

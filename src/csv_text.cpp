@@ -22,7 +22,7 @@ using Column = std::vector<double>;
 // carriage returns, built for a block of at most this many bytes at a time:
 // 64 KiB keep the block and its index in the cache while the cells are
 // converted (16 to 256 KiB measured alike).
-constexpr std::size_t index_block_size = std::size_t{64} << 10;
+constexpr std::size_t kIndexBlockSize = std::size_t{64} << 10;
 
 int open_for_reading(const std::string& path, const InterruptCheck& check_interrupt) {
     if (path.find('\0') != std::string::npos) {
@@ -98,14 +98,14 @@ bool only_carriage_returns(std::string_view text) { return text.find_first_not_o
 // own for them.
 template <typename OnCell>
 void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, OnCell&& on_cell) {
-    marks.resize(std::max(marks.size(), std::min(index_block_size, lines.size())));
+    marks.resize(std::max(marks.size(), std::min(kIndexBlockSize, lines.size())));
     const char* cell_start = lines.data();
     std::size_t position = 0;
     bool has_cr = false;
-    for (std::size_t block = 0; block < lines.size(); block += index_block_size) {
+    for (std::size_t block = 0; block < lines.size(); block += kIndexBlockSize) {
         const char* const block_start = lines.data() + block;
         const std::uint32_t* const marks_end =
-            index_marks(block_start, std::min(index_block_size, lines.size() - block), marks.data());
+            index_marks(block_start, std::min(kIndexBlockSize, lines.size() - block), marks.data());
         for (const std::uint32_t* offset = marks.data(); offset != marks_end; ++offset) {
             const char* const mark = block_start + *offset;
             if (*mark == '\r') {
@@ -327,13 +327,13 @@ std::size_t Reader::rows_for_first_chunk() const {
 // size still costs few copies, and as many rows as were read when the size of
 // the file is unknown.
 std::size_t Reader::rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const {
-    constexpr std::size_t few_rows = 16;
+    constexpr std::size_t kFewRows = 16;
     if (file_size_ == 0 || rows_read == 0) {
-        return std::max(rows_read, few_rows);
+        return std::max(rows_read, kFewRows);
     }
     const double bytes_per_row = static_cast<double>(offset - rows_offset_) / static_cast<double>(rows_read);
     const double bytes_left = offset < file_size_ ? static_cast<double>(file_size_ - offset) : 0.0;
-    const auto projected = static_cast<std::size_t>(bytes_left / bytes_per_row * 1.125) + few_rows;
+    const auto projected = static_cast<std::size_t>(bytes_left / bytes_per_row * 1.125) + kFewRows;
     return std::max(projected, rows_read / 8);
 }
 

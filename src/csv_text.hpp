@@ -38,14 +38,14 @@ public:
 class Reader {
 public:
     // Bytes asked of the file per read.
-    static constexpr std::size_t default_chunk_size = std::size_t{256} << 10;
+    static constexpr std::size_t kDefaultChunkSize = std::size_t{256} << 10;
 
     // Opens `path` and reads its first chunk. The reader is not open for a
     // path that holds a NUL byte, a file that cannot be opened for reading, or
     // one whose first read fails (a directory, /proc/self/mem). Opening may
     // wait, for a FIFO; `check_interrupt` is called meanwhile. Each read asks
     // for `chunk_size` bytes (tiny sizes let tests reach every chunk boundary).
-    Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size = default_chunk_size);
+    Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size = kDefaultChunkSize);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;

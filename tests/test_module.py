@@ -130,6 +130,7 @@ def _uninitialised_subclass():
     return EarlyCall()
 
 
+@pytest.mark.forked  # a regression would crash the interpreter
 @pytest.mark.parametrize(
     "make_self",
     [

@@ -8,6 +8,9 @@ import pytest
 
 from orvantis_core import KestraneDataFrame
 
+# A regression here would touch freed memory: each test runs in a forked child.
+pytestmark = [pytest.mark.forked, pytest.mark.timeout(120)]
+
 BUSY = "KestraneDataFrame is busy"
 CALLS = {
     "read_csv": lambda f, path: f.read_csv(path),

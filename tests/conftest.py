@@ -1,5 +1,9 @@
 import io
+import os
+import signal
 import sys
+import time
+import traceback
 
 import pytest
 
@@ -39,6 +43,37 @@ def pytest_runtest_call(item):
         yield
     finally:
         sys.stdout = saved
+
+
+@pytest.hookimpl(tryfirst=True)
+def pytest_pyfunc_call(pyfuncitem):
+    """Runs a test marked `forked` in a forked child, so that a crash or a hang fails only that test."""
+    marker = pyfuncitem.get_closest_marker("forked")
+    if marker is None:
+        return None
+    arguments = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
+    child = os.fork()
+    if child == 0:
+        status = 1
+        try:
+            pyfuncitem.obj(**arguments)
+            status = 0
+        except BaseException:
+            traceback.print_exc()
+        finally:
+            sys.stdout.flush()
+            sys.stderr.flush()
+            os._exit(status)
+    deadline = time.monotonic() + marker.kwargs.get("timeout", 120)
+    while (waited := os.waitpid(child, os.WNOHANG))[0] == 0:
+        if time.monotonic() > deadline:
+            os.kill(child, signal.SIGKILL)
+            os.waitpid(child, 0)
+            pytest.fail("the forked test did not end in time")
+        time.sleep(0.01)
+    if os.waitstatus_to_exitcode(waited[1]) != 0:
+        pytest.fail(f"the forked test failed (exit code {os.waitstatus_to_exitcode(waited[1])}); see its stderr")
+    return True
 
 
 @pytest.fixture

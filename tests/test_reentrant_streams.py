@@ -9,7 +9,7 @@ import pytest
 from orvantis_core import KestraneDataFrame
 
 # A regression here would touch freed memory: each test runs in a forked child.
-pytestmark = [pytest.mark.forked, pytest.mark.timeout(120)]
+pytestmark = pytest.mark.forked
 
 BUSY = "KestraneDataFrame is busy"
 CALLS = {

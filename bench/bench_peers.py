@@ -96,7 +96,7 @@ def measure_parses(program, shapes, paths, repeat):
         progress(f"parse-only {shape.key}")
         parses[shape.key] = parse_only.measure(program, paths[shape.key], repeat)
         if parses[shape.key]:
-            check_dimensions(shape, "csv_parse_bench", parses[shape.key])
+            check_dimensions(shape, program.name, parses[shape.key])
     return parses
 
 
@@ -137,6 +137,9 @@ def notes(repeat, parse_source):
             f"Parse-only: {parse_source.name} built with `g++ {' '.join(parse_only.FLAGS[:4])}`"
             " together with src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
             f" into native columns. Best of {repeat} fresh processes; MB/s is 10^6 bytes per wall second."
+            f" Before: {parse_only.BASELINE_SOURCE.name}, the same figure for the loader at revision"
+            f" {parse_only.BASELINE_REVISION} (before its rewrite), built alike; speed-up is its CPU time"
+            " over the parse-only CPU time."
         ),
         "frame_dict": (
             "CPU cost of the frame dict, two ways: read_csv's CPU time minus the parse-only CPU time (this"
@@ -165,14 +168,15 @@ def print_section(title, lines, note=""):
         print(f"\n{note}")
 
 
-def print_report(args, shapes, paths, loads, parses, scaling, sections):
+def print_report(args, shapes, paths, loads, parse_figures, scaling, sections):
+    parses, baselines = parse_figures
     sizes = {key: path.stat().st_size for key, path in paths.items()}
     note = notes(args.repeat, args.parse_bench_source)
     print(report.machine_line())
     print_section("Inputs", report.shapes_table(shapes, sizes))
     print_section("Loading a CSV file", report.load_table(shapes, loads), note["loading"])
     if all(parses.values()):
-        print_section("Parse-only speed", report.parse_table(shapes, sizes, loads, parses), note["parse"])
+        print_section("Parse-only speed", report.parse_table(shapes, sizes, loads, parses, baselines), note["parse"])
     else:
         print(f"\n(No parse-only figures: {args.parse_bench_source} is missing.)")
     print_section("The frame dict's cost", report.frame_dict_table(shapes, loads, parses), note["frame_dict"])
@@ -191,10 +195,11 @@ def main():
     program = parse_only.build(args.parse_bench_source, args.parse_bench_extra, args.build_dir)
     loads = measure_loads(shapes, paths, args.repeat)
     parses = measure_parses(program, shapes, paths, args.repeat)
+    baselines = measure_parses(parse_only.build_baseline(args.build_dir), shapes, paths, args.repeat)
     scaling = [scaling_step(program, megabytes, args) for megabytes in args.scaling_mb]
     progress("other operations")
     sections = operations.run_all(ensure_csv(operations_shape, args.data_dir), args.repeat)
-    print_report(args, shapes, paths, loads, parses, scaling, sections)
+    print_report(args, shapes, paths, loads, (parses, baselines), scaling, sections)
     report.chart(shapes, loads, sections, args.chart)
     progress(f"chart: {args.chart}")
 

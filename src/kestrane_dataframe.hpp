@@ -73,5 +73,10 @@ double get_mean(const std::vector<double>& values);
 // then "\n", to the sys.stdout of the moment, without flushing.
 void print_message(const pybind11::tuple& parts);
 
-// A new list holding one float per value, in order.
+// Runs pending signal handlers; a KeyboardInterrupt, or any exception a
+// handler raises, is thrown as py::error_already_set.
+void check_signals();
+
+// A new list holding one float per value, in order. Checks for signals every
+// 2^20 values, so that Ctrl-C stops a long one.
 pybind11::list to_float_list(const std::vector<double>& values);

@@ -45,6 +45,12 @@ private:
 
 void print_message(const py::tuple& parts) { py::print(*parts); }
 
+void check_signals() {
+    if (PyErr_CheckSignals() != 0) {
+        throw py::error_already_set();
+    }
+}
+
 namespace {
 
 void merhaba_kestrane() { print_message(py::make_tuple("Kestrane'in C++ çekirdeği çalışıyor!")); }

@@ -173,3 +173,25 @@ def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, colum
         assert set(loaded) == {1.0}
     else:
         assert outcome["columns"] == columns
+
+
+def test_interrupt_stops_building_a_long_column(load):
+    rows = 3_000_000
+    frame = load("x\n" + "1.5\n" * rows)
+    blocks_at_signal = []
+
+    def interrupt(signum, stack):
+        blocks_at_signal.append(sys.getallocatedblocks())
+        raise KeyboardInterrupt
+
+    previous = signal.signal(signal.SIGALRM, interrupt)
+    try:
+        blocks_before = sys.getallocatedblocks()
+        signal.setitimer(signal.ITIMER_REAL, 0.002)
+        with pytest.raises(KeyboardInterrupt):
+            frame.get_column("x")
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
+    assert blocks_at_signal[0] - blocks_before < rows // 2
+    assert frame.shape() == (rows, 1)

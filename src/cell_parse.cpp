@@ -96,26 +96,22 @@ std::optional<double> parse_with_c_library(std::string_view cell, std::string& s
 
 // ---------------------------------------------------------------------------
 // Decimal digits, eight at a time, in little-endian words: the byte at the
-// lowest address is the lowest byte of the word.
+// lowest address is the lowest byte of the word. Bytes are taken as digit
+// values, each XOR '0': the digits, and only them, become 0..9.
 
+constexpr std::size_t kWordSize = 8;
 constexpr std::uint64_t kEveryByte = 0x0101010101010101;
 constexpr std::uint64_t kTopBitOfEveryByte = 0x8080808080808080;
+constexpr std::uint64_t kZeroDigits = '0' * kEveryByte;
+constexpr std::uint64_t kMinusValue = '-' ^ '0';
+constexpr std::uint64_t kPointValues = ('.' ^ '0') * kEveryByte;
 
-// The top bit of each byte of `word` that is not an ASCII digit. XOR with '0'
-// maps the digits, and only them, to 0..9; adding 0x76 to the low seven bits
-// then sets the top bit of every byte at 10 or more, without carries between
+// The top bit of each byte of `values` above 9: adding 0x76 to the low seven
+// bits sets the top bit of every byte at 10 or more, without carries between
 // bytes.
-std::uint64_t non_digit_bytes(std::uint64_t word) {
-    const std::uint64_t offsets = word ^ ('0' * kEveryByte);
-    const std::uint64_t above_nine = (offsets & ~kTopBitOfEveryByte) + 0x76 * kEveryByte;
-    return (above_nine | offsets) & kTopBitOfEveryByte;
-}
-
-// The top bits of the eight bytes of `flags` as an 8-bit number, byte i to
-// bit i. The multiplier puts a copy of byte i's bit at bit 56 + i; every other
-// copy lands on its own bit below 56 or beyond 63, so none carries.
-std::uint32_t byte_flags(std::uint64_t flags) {
-    return static_cast<std::uint32_t>(((flags >> 7) * 0x0102040810204080) >> 56);
+std::uint64_t non_digit_bytes(std::uint64_t values) {
+    const std::uint64_t above_nine = (values & ~kTopBitOfEveryByte) + 0x76 * kEveryByte;
+    return (above_nine | values) & kTopBitOfEveryByte;
 }
 
 // The number written by eight digit values (0..9), the most significant in the
@@ -133,6 +129,15 @@ std::uint64_t eight_digits_value(std::uint64_t digits) {
     return (even + odd) >> 32;
 }
 
+// kBytesFrom[i]: bytes i..7 of a word set, i <= 8.
+constexpr std::array<std::uint64_t, kWordSize + 1> kBytesFrom = [] {
+    std::array<std::uint64_t, kWordSize + 1> masks{};
+    for (std::size_t i = 0; i < kWordSize; ++i) {
+        masks[i] = ~std::uint64_t{0} << 8 * i;
+    }
+    return masks;
+}();
+
 // More significant digits than this do not fit the 64-bit mantissa.
 constexpr std::size_t kMaxDigits = 19;
 
@@ -146,21 +151,6 @@ constexpr std::array<std::uint64_t, kMaxDigits + 1> kPowersOfTen = [] {
     return powers;
 }();
 
-// ---------------------------------------------------------------------------
-// Plain decimal text.
-
-// digits · 10^exponent, negated when `negative`.
-struct Decimal {
-    std::uint64_t digits = 0;
-    std::size_t digit_count = 0;  // at least the significant digits in `digits`
-    std::int64_t exponent = 0;
-    bool negative = false;
-};
-
-// ---------------------------------------------------------------------------
-// Cells of the form -?D*(.D*)? up to 24 bytes, up to 8 or 16 bytes at once in
-// one number (std::uint64_t or uint128).
-
 std::uint64_t load_8(const char* bytes) {
     std::uint64_t word;
     std::memcpy(&word, bytes, sizeof word);
@@ -173,8 +163,8 @@ std::uint64_t load_4(const char* bytes) {
     return word;
 }
 
-// The 1 to 7 bytes at `bytes`, zero above them. Two overlapping 4-byte loads
-// cover 4 to 7 bytes, three single bytes cover 1 to 3; both are computed and
+// The 1 to 8 bytes at `bytes`, zero above them. Two overlapping 4-byte loads
+// cover 4 to 8 bytes, three single bytes cover 1 to 3; both are computed and
 // one is selected, since a branch on the size mispredicts in columns of short
 // numbers. The unused 4-byte loads read a zero word.
 std::uint64_t load_short(const char* bytes, std::size_t size) {
@@ -184,126 +174,20 @@ std::uint64_t load_short(const char* bytes, std::size_t size) {
     const bool four_or_more = size >= 4;
     const char* first = four_or_more ? bytes : kZeroWord;
     const char* last = four_or_more ? bytes + size - 4 : kZeroWord;
-    const std::uint64_t four_to_seven = load_4(first) | load_4(last) << (8 * (size - 4) & 63);
-    return four_or_more ? four_to_seven : up_to_three;
+    const std::uint64_t four_to_eight = load_4(first) | load_4(last) << (8 * (size - 4) & 63);
+    return four_or_more ? four_to_eight : up_to_three;
 }
 
-template <typename Bytes>
-constexpr Bytes kEveryByteOf = ~Bytes{0} / 0xFF;
+// ---------------------------------------------------------------------------
+// Plain decimal text.
 
-std::uint64_t low_half(uint128 value) { return static_cast<std::uint64_t>(value); }
-std::uint64_t high_half(uint128 value) { return static_cast<std::uint64_t>(value >> 64); }
-
-// The 1 to 8 (or 16) bytes at `bytes` as a little-endian number, zero above
-// them.
-template <typename Bytes>
-Bytes load_bytes(const char* bytes, std::size_t size) {
-    if (size < 8) {
-        return load_short(bytes, size);
-    }
-    if (sizeof(Bytes) == 8) {
-        return load_8(bytes);
-    }
-    return load_8(bytes) | Bytes{load_8(bytes + size - 8)} << 8 * (size - 8);
-}
-
-// Bit i set when byte i is not an ASCII digit.
-std::uint32_t non_digit_map(std::uint64_t bytes) { return byte_flags(non_digit_bytes(bytes)); }
-std::uint32_t non_digit_map(uint128 bytes) {
-    return non_digit_map(low_half(bytes)) | non_digit_map(high_half(bytes)) << 8;
-}
-
-// The number written by 8 (or 16) digit values, the most significant lowest.
-std::uint64_t digit_values_number(std::uint64_t values) { return eight_digits_value(values); }
-std::uint64_t digit_values_number(uint128 values) {
-    return eight_digits_value(low_half(values)) * kPowersOfTen[8] + eight_digits_value(high_half(values));
-}
-
-// Reads the 1 to 8 (or 16) bytes at `text`, also given as `bytes` (zero above
-// them), as -?D*(.D*)? with at least one digit, and tells whether they hold a
-// point. All bytes are classified at once. The point is cut out by moving the
-// bytes above it down one byte; the digits, moved to the top of the number
-// with zero digits in front, are then converted in groups of eight.
-// `digit_count` may count leading zeros. Always inlined: its callers are the
-// usual cells' path.
-template <typename Bytes>
-__attribute__((always_inline)) inline bool read_digit_block(Bytes bytes, const char* text, std::size_t size,
-                                                            Decimal& decimal, bool& has_point) {
-    constexpr std::size_t kWidth = sizeof(Bytes);
-    decimal.negative = (bytes & 0xFF) == '-';
-    const std::uint32_t in_text = (std::uint32_t{1} << size) - 1;
-    const std::uint32_t others = non_digit_map(bytes) & in_text & ~std::uint32_t{decimal.negative};
-    // At most one non-digit besides the sign, and that one a point: checked
-    // with bit operations, not branches, since whether a cell has a point can
-    // vary from cell to cell. Without a point the byte read is the last one,
-    // and its value does not matter.
-    const std::size_t point = __builtin_ctz(others | ~in_text);
-    has_point = others != 0;
-    const bool point_ok = text[point - !has_point] == '.' || !has_point;
-    const std::size_t used = size - has_point;
-    decimal.digit_count = used - decimal.negative;
-    if ((others & (others - 1)) != 0 || !point_ok || decimal.digit_count == 0) {
-        return false;
-    }
-    const Bytes above_point = has_point ? ~Bytes{0} << 8 * point : 0;
-    const Bytes joined = (bytes & ~above_point) | (bytes >> 8 & above_point);
-    // Clearing the bytes below the digits turns the sign into a zero digit.
-    const Bytes digits_mask = ~Bytes{0} << 8 * (kWidth - decimal.digit_count);
-    const Bytes values = ((joined ^ '0' * kEveryByteOf<Bytes>) << 8 * (kWidth - used)) & digits_mask;
-    decimal.digits = digit_values_number(values);
-    decimal.exponent = has_point ? -static_cast<std::int64_t>(size - point - 1) : 0;
-    return true;
-}
-
-constexpr std::size_t kWordSize = 8;
-constexpr std::size_t kBlockSize = 16;
-
-// Reads 16 bytes of digits with at most one point, and no sign, as the
-// continuation of `head`. Typically all 16 are digits of a fraction.
-bool read_block_after(const char* text, bool head_point, Decimal& head) {
-    Decimal block;
-    const uint128 bytes = load_bytes<uint128>(text, kBlockSize);
-    if (non_digit_map(bytes) == 0) {
-        block.digits = digit_values_number(bytes ^ '0' * kEveryByteOf<uint128>);
-        block.digit_count = kBlockSize;
-    } else {
-        bool block_point = false;
-        if (!read_digit_block(bytes, text, kBlockSize, block, block_point) || block.negative ||
-            (head_point && block_point)) {
-            return false;
-        }
-    }
-    if (head.digits >= kPowersOfTen[kMaxDigits - block.digit_count]) {
-        return false;
-    }
-    head.digits = head.digits * kPowersOfTen[block.digit_count] + block.digits;
-    head.digit_count += block.digit_count;
-    head.exponent = head_point ? head.exponent - static_cast<std::int64_t>(block.digit_count) : block.exponent;
-    return true;
-}
-
-// Reads a whole cell of the form -?D*(.D*)? of up to 24 bytes with at least
-// one digit and at most 19 once the leading zeros are left out.
-bool read_short_decimal(std::string_view cell, Decimal& decimal) {
-    const char* text = cell.data();
-    const std::size_t size = cell.size();
-    bool has_point = false;
-    if (size <= kWordSize) {
-        return size != 0 && read_digit_block(load_bytes<std::uint64_t>(text, size), text, size, decimal, has_point);
-    }
-    if (size <= kBlockSize) {
-        return read_digit_block(load_bytes<uint128>(text, size), text, size, decimal, has_point);
-    }
-    // 17 to 24 bytes: up to 8, then 16. The cell's first 8 bytes hold the
-    // head and the start of the block, which is masked off.
-    const std::size_t head_size = size - kBlockSize;
-    if (head_size > kWordSize) {
-        return false;
-    }
-    const std::uint64_t head_mask = ~std::uint64_t{0} >> 8 * (kWordSize - head_size);
-    return read_digit_block(load_8(text) & head_mask, text, head_size, decimal, has_point) &&
-           read_block_after(text + head_size, has_point, decimal);
-}
+// digits · 10^exponent, negated when `negative`.
+struct Decimal {
+    std::uint64_t digits = 0;
+    std::size_t digit_count = 0;  // at least the significant digits in `digits`
+    std::int64_t exponent = 0;
+    bool negative = false;
+};
 
 // ---------------------------------------------------------------------------
 // Any plain decimal cell, byte by byte.
@@ -529,8 +413,9 @@ Product192 multiply(std::uint64_t factor, const PowerOfFive& power) {
             static_cast<std::uint64_t>(low)};
 }
 
-// digits · 10^exponent correctly rounded to nearest-even, infinity on
-// overflow; nullopt when the truncated power of five leaves the rounding open.
+// digits · 10^exponent10 correctly rounded to nearest-even, for digits != 0
+// and exponent10 within the table: infinity on overflow, NaN when the
+// truncated power of five leaves the rounding open.
 //
 // With w = digits shifted to a top bit of 2^63 and T the 128-bit table entry,
 // X = w · 5^q lies in [P, P + 2^64) for the exact 192-bit product P = w · T,
@@ -539,33 +424,27 @@ Product192 multiply(std::uint64_t factor, const PowerOfFive& power) {
 // between bit 64 and the rounding bit are all ones: exactly then we give up.
 // Otherwise the rounding bit and everything above is that of X, and the rest
 // of X is nonzero unless T is exact and P's rest is zero.
-std::optional<double> nearest_double(const Decimal& decimal) {
-    if (decimal.digits == 0 || decimal.exponent < kMinPowerOfTen) {
-        return signed_zero(decimal.negative);
-    }
-    if (decimal.exponent > kMaxPowerOfTen) {
-        return signed_infinity(decimal.negative);
-    }
-    const int exponent10 = static_cast<int>(decimal.exponent);
+// Always inlined: the usual long cells come here.
+__attribute__((always_inline)) inline double rounded_product(std::uint64_t digits, int exponent10, bool negative) {
     const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
-    const int shift = __builtin_clzll(decimal.digits);
-    const Product192 product = multiply(decimal.digits << shift, power);
+    const int shift = __builtin_clzll(digits);
+    const Product192 product = multiply(digits << shift, power);
 
     // The value is X · 2^scale; its leading bit is bit 190 or 191 of X.
     const int scale = power.exponent + exponent10 - shift;
     const int leading = 190 + static_cast<int>(product.top >> 63) + scale;
     if (leading > kMaxExponent) {
-        return signed_infinity(decimal.negative);
+        return signed_infinity(negative);
     }
     const int last_kept = std::max(leading - kMantissaBits, kMinSubnormalExponent);
     const int rounding_bit = last_kept - 1 - scale - 128;  // in `top`, at least 9
     if (rounding_bit >= 64) {
-        return signed_zero(decimal.negative);  // below half the smallest subnormal
+        return signed_zero(negative);  // below half the smallest subnormal
     }
     const std::uint64_t below_mask = (std::uint64_t{1} << rounding_bit) - 1;
     const std::uint64_t below = product.top & below_mask;
     if (below == below_mask && product.middle == ~std::uint64_t{0}) {
-        return std::nullopt;
+        return kQuietNaN;
     }
     const std::uint64_t with_rounding_bit = product.top >> rounding_bit;
     const bool sticky = !power.exact || below != 0 || product.middle != 0 || product.bottom != 0;
@@ -574,7 +453,22 @@ std::optional<double> nearest_double(const Decimal& decimal) {
     // A normal significand's leading bit adds one to the exponent field, hence
     // the bias of 1022; a carry out of rounding moves on into it the same way.
     const std::uint64_t biased_exponent = leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
-    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), decimal.negative);
+    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
+}
+
+// Any Decimal's value the same way; nullopt when the rounding is left open.
+std::optional<double> nearest_double(const Decimal& decimal) {
+    if (decimal.digits == 0 || decimal.exponent < kMinPowerOfTen) {
+        return signed_zero(decimal.negative);
+    }
+    if (decimal.exponent > kMaxPowerOfTen) {
+        return signed_infinity(decimal.negative);
+    }
+    const double value = rounded_product(decimal.digits, static_cast<int>(decimal.exponent), decimal.negative);
+    if (std::isnan(value)) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 // digits · 10^exponent when it is an integer times a power of two: with
@@ -631,6 +525,102 @@ __attribute__((noinline)) std::optional<double> parse_other_cell(std::string_vie
     return parse_with_c_library(cell, scratch);
 }
 
+// ---------------------------------------------------------------------------
+// Cells of up to 24 bytes of the form -?D*(.D*)?, the usual ones, a word at a
+// time. The sign's byte, if any, is read as a zero digit.
+
+// The digit values of `bytes`, the sign's byte made zero.
+std::uint64_t unsigned_values(std::uint64_t bytes, bool negative) {
+    return bytes ^ kZeroDigits ^ (negative ? kMinusValue : 0);
+}
+
+bool starts_negative(std::uint64_t bytes) { return (bytes & 0xFF) == '-'; }
+
+// Doubles hold every integer up to 2^53 exactly.
+constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
+
+// The value of a cell of 1 to 8 bytes, NaN when it is not of that form. The
+// digit values go to the top of a word, so that zero digits fill in below;
+// the point's byte is then the lowest byte above 9, it must be the only one,
+// and the bytes below it move up one byte over it. At most 8 digits, at most
+// 7 after the point: the quotient of two exact doubles.
+double short_cell_value(const char* text, std::size_t size) {
+    const std::uint64_t bytes = load_short(text, size);
+    const bool negative = starts_negative(bytes);
+    const std::uint64_t values = unsigned_values(bytes, negative) << 8 * (kWordSize - size);
+    const std::uint64_t others = non_digit_bytes(values);
+    const std::uint64_t point = others & (0 - others);
+    const std::uint64_t point_byte = (point >> 7) * 0xFF;
+    const bool has_point = point != 0;
+    if (others != point || (values & point_byte) != (kPointValues & point_byte) ||
+        size == std::size_t{negative} + has_point) {
+        return kQuietNaN;
+    }
+    const std::uint64_t up_to_point = has_point ? (point << 1) - 1 : 0;
+    const std::uint64_t digits = values ^ ((values ^ (values << 8)) & up_to_point);
+    const int fraction_digits = has_point ? __builtin_clzll(point) / 8 : 0;
+    const auto digits_value = static_cast<std::int64_t>(eight_digits_value(digits));
+    return with_sign(static_cast<double>(digits_value) / kExactPowersOfTen[fraction_digits], negative);
+}
+
+// The digit values of the 8 bytes at `offset` (at least 1), those before
+// `start` (at most 8) zero. A branch here mispredicts on columns whose cells'
+// lengths vary.
+std::uint64_t values_from(const char* text, std::size_t offset, std::size_t start) {
+    const std::uint64_t values = load_8(text + offset) ^ kZeroDigits;
+    const std::ptrdiff_t cleared = static_cast<std::ptrdiff_t>(start) - static_cast<std::ptrdiff_t>(offset);
+    return values & kBytesFrom[std::max<std::ptrdiff_t>(cleared, 0)];
+}
+
+// A cell of 9 to 8 · kWords bytes (kWords 2 or 3) whose point, if it has one,
+// is among its first 8 bytes. The integer part comes from the first 8 bytes;
+// the rest, from the point on (from the start without a point), from kWords
+// words that end at the cell's end, the last of them the first 8 bytes moved
+// up. Any other cell goes to parse_other_cell.
+template <std::size_t kWords>
+__attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view cell, std::string& scratch) {
+    const char* text = cell.data();
+    const std::size_t size = cell.size();
+    const std::uint64_t head_bytes = load_8(text);
+    const bool negative = starts_negative(head_bytes);
+    const std::uint64_t head = unsigned_values(head_bytes, negative);
+    const std::size_t first_other = __builtin_ctzll(non_digit_bytes(head) | std::uint64_t{1} << 63) / 8;
+    const bool has_point = text[first_other] == '.';
+    const std::size_t start = has_point ? first_other + 1 : 0;
+    const std::size_t fraction_digits = size - start;
+    const std::uint64_t integer = has_point ? head << 8 * (kWordSize - 1 - first_other) << 8 : 0;
+    const std::uint64_t first = (head & kBytesFrom[start]) << 8 * (kWordSize * kWords - size);
+    const std::uint64_t middle = kWords == 3 ? values_from(text, size - 2 * kWordSize, start) : 0;
+    // With three words the last one is past the point.
+    const std::uint64_t last =
+        kWords == 3 ? load_8(text + size - kWordSize) ^ kZeroDigits : values_from(text, size - kWordSize, start);
+    if ((non_digit_bytes(first) | non_digit_bytes(middle) | non_digit_bytes(last)) != 0 ||
+        fraction_digits > kMaxDigits) {
+        return parse_other_cell(cell, scratch);
+    }
+    const std::uint64_t fraction = (eight_digits_value(first) * kPowersOfTen[8] + eight_digits_value(middle)) *
+                                       (kWords == 3 ? kPowersOfTen[8] : 1) +
+                                   eight_digits_value(last);
+    std::uint64_t digits;
+    if (__builtin_mul_overflow(eight_digits_value(integer), kPowersOfTen[fraction_digits], &digits) ||
+        __builtin_add_overflow(digits, fraction, &digits)) {
+        return parse_other_cell(cell, scratch);
+    }
+    const int exponent = has_point ? -static_cast<int>(fraction_digits) : 0;
+    if (kWords == 2 && digits <= kMaxExactInteger) {
+        return with_sign(static_cast<double>(static_cast<std::int64_t>(digits)) / kExactPowersOfTen[-exponent],
+                         negative);
+    }
+    if (digits == 0) {
+        return signed_zero(negative);
+    }
+    const double value = rounded_product(digits, exponent, negative);
+    if (std::isnan(value)) {
+        return parse_other_cell(cell, scratch);
+    }
+    return value;
+}
+
 }  // namespace
 
 std::string_view without_carriage_returns(std::string_view cell, std::string& scratch) {
@@ -643,15 +633,17 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
 }
 
 std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
-    // The usual cells take this short, straight path.
-    Decimal decimal;
-    if (read_short_decimal(cell, decimal)) {
-        if (is_exact_product(decimal)) {
-            return exact_product(decimal);
+    // The usual cells take these short, straight paths.
+    const std::size_t size = cell.size();
+    if (size - 1 < kWordSize) {
+        const double value = short_cell_value(cell.data(), size);
+        if (!std::isnan(value)) {
+            return value;
         }
-        if (const std::optional<double> value = nearest_double(decimal)) {
-            return finite_or_throw(*value);
-        }
+    } else if (size <= 2 * kWordSize) {
+        return parse_long_cell<2>(cell, scratch);
+    } else if (size <= 3 * kWordSize) {
+        return parse_long_cell<3>(cell, scratch);
     }
     return parse_other_cell(cell, scratch);
 }

@@ -106,27 +106,24 @@ constexpr std::uint64_t kZeroDigits = '0' * kEveryByte;
 constexpr std::uint64_t kMinusValue = '-' ^ '0';
 constexpr std::uint64_t kPointValues = ('.' ^ '0') * kEveryByte;
 
-// The top bit of each byte of `values` above 9: adding 0x76 to the low seven
-// bits sets the top bit of every byte at 10 or more, without carries between
-// bytes.
+// The top bit of each byte of `values` above 9, and maybe of bytes above
+// such a byte: adding 0x76 sets the top bit of every byte at 10 or more, and a
+// byte at 0x8A or more (already flagged) carries into the next one. So the
+// lowest flag is always a non-digit, and no flag means only digits.
 std::uint64_t non_digit_bytes(std::uint64_t values) {
-    const std::uint64_t above_nine = (values & ~kTopBitOfEveryByte) + 0x76 * kEveryByte;
-    return (above_nine | values) & kTopBitOfEveryByte;
+    return ((values + 0x76 * kEveryByte) | values) & kTopBitOfEveryByte;
 }
 
 // The number written by eight digit values (0..9), the most significant in the
-// lowest byte. First each byte pair becomes a two-digit number in its lower
-// byte (10 · d0 + d1 at bytes 0, 2, 4, 6: p0..p3). Then two multiplications
-// gather p0 · 10^6 + p2 · 10^2 and p1 · 10^4 + p3 in bits 32..63: p0 and p2
-// (bits 0 and 32) times 100 + 10^6 · 2^32, p1 and p3 (moved to bits 0 and 32)
-// times 1 + 10^4 · 2^32. The products' other terms stay below bit 32 or pass
-// beyond bit 63.
+// lowest byte, in three steps that each join neighbouring lanes: bytes into
+// two-digit numbers (d0 · 10 + d1 in the lower byte of each byte pair), pairs
+// into four-digit numbers (16-bit lanes), and those into the eight-digit one.
+// Each multiplication puts lane i · base + lane i + 1 into the upper lane,
+// which the shift moves down; no lane overflows into the next.
 std::uint64_t eight_digits_value(std::uint64_t digits) {
-    constexpr std::uint64_t kLanes = 0x000000FF000000FF;
-    const std::uint64_t pairs = digits * 10 + (digits >> 8);
-    const std::uint64_t even = (pairs & kLanes) * (100 + (std::uint64_t{1000000} << 32));
-    const std::uint64_t odd = ((pairs >> 16) & kLanes) * (1 + (std::uint64_t{10000} << 32));
-    return (even + odd) >> 32;
+    const std::uint64_t pairs = ((digits * (1 + (10 << 8))) >> 8) & 0x00FF00FF00FF00FF;
+    const std::uint64_t quads = ((pairs * (1 + (100 << 16))) >> 16) & 0x0000FFFF0000FFFF;
+    return (quads * (1 + (std::uint64_t{10000} << 32))) >> 32;
 }
 
 // kBytesFrom[i]: bytes i..7 of a word set, i <= 8.
@@ -163,19 +160,14 @@ std::uint64_t load_4(const char* bytes) {
     return word;
 }
 
-// The 1 to 8 bytes at `bytes`, zero above them. Two overlapping 4-byte loads
-// cover 4 to 8 bytes, three single bytes cover 1 to 3; both are computed and
-// one is selected, since a branch on the size mispredicts in columns of short
-// numbers. The unused 4-byte loads read a zero word.
+// The 1 to 8 bytes at `bytes`, zero above them: two overlapping 4-byte loads
+// for 4 to 8 bytes, three single bytes for 1 to 3.
 std::uint64_t load_short(const char* bytes, std::size_t size) {
-    static constexpr char kZeroWord[4] = {};
+    if (size >= 4) {
+        return load_4(bytes) | load_4(bytes + size - 4) << 8 * (size - 4);
+    }
     const auto byte_at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(bytes[i])} << 8 * i; };
-    const std::uint64_t up_to_three = byte_at(0) | byte_at(size / 2) | byte_at(size - 1);
-    const bool four_or_more = size >= 4;
-    const char* first = four_or_more ? bytes : kZeroWord;
-    const char* last = four_or_more ? bytes + size - 4 : kZeroWord;
-    const std::uint64_t four_to_eight = load_4(first) | load_4(last) << (8 * (size - 4) & 63);
-    return four_or_more ? four_to_eight : up_to_three;
+    return byte_at(0) | byte_at(size / 2) | byte_at(size - 1);
 }
 
 // ---------------------------------------------------------------------------
@@ -531,7 +523,7 @@ __attribute__((noinline)) std::optional<double> parse_other_cell(std::string_vie
 
 // The digit values of `bytes`, the sign's byte made zero.
 std::uint64_t unsigned_values(std::uint64_t bytes, bool negative) {
-    return bytes ^ kZeroDigits ^ (negative ? kMinusValue : 0);
+    return bytes ^ kZeroDigits ^ (kMinusValue & (0 - std::uint64_t{negative}));
 }
 
 bool starts_negative(std::uint64_t bytes) { return (bytes & 0xFF) == '-'; }
@@ -539,12 +531,20 @@ bool starts_negative(std::uint64_t bytes) { return (bytes & 0xFF) == '-'; }
 // Doubles hold every integer up to 2^53 exactly.
 constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
 
-// The value of a cell of 1 to 8 bytes, NaN when it is not of that form. The
-// digit values go to the top of a word, so that zero digits fill in below;
-// the point's byte is then the lowest byte above 9, it must be the only one,
-// and the bytes below it move up one byte over it. At most 8 digits, at most
-// 7 after the point: the quotient of two exact doubles.
-double short_cell_value(const char* text, std::size_t size) {
+// 10^0..10^7, then their negatives. IEEE division is symmetric in the signs
+// (0 / -1 is -0), so dividing by the signed power gives the sign without a
+// step of its own.
+constexpr double kSignedPowersOfTen[2][kWordSize] = {{1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7},
+                                                     {-1e0, -1e1, -1e2, -1e3, -1e4, -1e5, -1e6, -1e7}};
+
+// Reads a cell of 1 to 8 bytes of the form -?D*(.D*)? with a digit into
+// `value`; false for any other text. The digit values go to the top of a word, so that zero digits
+// fill in below; the point's byte is then the lowest byte above 9, it must be
+// the only one, and the bytes below it move up one byte over it. At most 8
+// digits, at most 7 after the point: the quotient of two exact doubles. No
+// branch depends on where the point is or whether there is one. Inlined into
+// parse_cell: the commonest cells come here.
+__attribute__((always_inline)) inline bool read_short_cell(const char* text, std::size_t size, double& value) {
     const std::uint64_t bytes = load_short(text, size);
     const bool negative = starts_negative(bytes);
     const std::uint64_t values = unsigned_values(bytes, negative) << 8 * (kWordSize - size);
@@ -552,15 +552,21 @@ double short_cell_value(const char* text, std::size_t size) {
     const std::uint64_t point = others & (0 - others);
     const std::uint64_t point_byte = (point >> 7) * 0xFF;
     const bool has_point = point != 0;
-    if (others != point || (values & point_byte) != (kPointValues & point_byte) ||
-        size == std::size_t{negative} + has_point) {
-        return kQuietNaN;
+    if ((others ^ point) != 0 || ((values ^ kPointValues) & point_byte) != 0) {
+        return false;
     }
-    const std::uint64_t up_to_point = has_point ? (point << 1) - 1 : 0;
+    const std::uint64_t up_to_point = (point << 1) - has_point;  // all bytes when the point is the last one
     const std::uint64_t digits = values ^ ((values ^ (values << 8)) & up_to_point);
-    const int fraction_digits = has_point ? __builtin_clzll(point) / 8 : 0;
+    // Bytes after the point: 7 - i for the point at byte i, picked from byte
+    // 7 - i of the multiplier, whose byte k is k; 0 without a point.
+    const std::uint64_t fraction_digits = ((point >> 7) * 0x0706050403020100) >> 56;
     const auto digits_value = static_cast<std::int64_t>(eight_digits_value(digits));
-    return with_sign(static_cast<double>(digits_value) / kExactPowersOfTen[fraction_digits], negative);
+    // Only a zero can be a cell without digits ("-", ".", "-."): a rare test.
+    if (digits_value == 0 && size == std::size_t{negative} + has_point) {
+        return false;
+    }
+    value = static_cast<double>(digits_value) / kSignedPowersOfTen[negative][fraction_digits];
+    return true;
 }
 
 // The digit values of the 8 bytes at `offset` (at least 1), those before
@@ -636,8 +642,8 @@ std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
     // The usual cells take these short, straight paths.
     const std::size_t size = cell.size();
     if (size - 1 < kWordSize) {
-        const double value = short_cell_value(cell.data(), size);
-        if (!std::isnan(value)) {
+        double value;
+        if (read_short_cell(cell.data(), size, value)) {
             return value;
         }
     } else if (size <= 2 * kWordSize) {

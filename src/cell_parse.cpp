@@ -538,7 +538,7 @@ __attribute__((noinline)) std::optional<double> parse_other_cell(std::string_vie
 
 // The digit values of `bytes`, the sign's byte made zero.
 std::uint64_t unsigned_values(std::uint64_t bytes, bool negative) {
-    return bytes ^ kZeroDigits ^ (kMinusValue & (0 - std::uint64_t{negative}));
+    return bytes ^ (negative ? kZeroDigits ^ kMinusValue : kZeroDigits);
 }
 
 bool starts_negative(std::uint64_t bytes) { return (bytes & 0xFF) == '-'; }
@@ -570,7 +570,9 @@ __attribute__((always_inline)) inline bool read_short_cell(const char* text, std
     if ((others ^ point) != 0 || ((values ^ kPointValues) & point_byte) != 0) {
         return false;
     }
-    const std::uint64_t up_to_point = (point << 1) - has_point;  // all bytes when the point is the last one
+    // The bytes up to the point; all bytes for a point in the last one, none
+    // without a point ((point - 1) >> 63 is 1 for no point only).
+    const std::uint64_t up_to_point = (point << 1) - 1 + ((point - 1) >> 63);
     const std::uint64_t digits = values ^ ((values ^ (values << 8)) & up_to_point);
     // Bytes after the point: 7 - i for the point at byte i, picked from byte
     // 7 - i of the multiplier, whose byte k is k; 0 without a point.

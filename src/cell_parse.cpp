@@ -546,11 +546,21 @@ bool starts_negative(std::uint64_t bytes) { return (bytes & 0xFF) == '-'; }
 // Doubles hold every integer up to 2^53 exactly.
 constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
 
-// 10^0..10^7, then their negatives. IEEE division is symmetric in the signs
-// (0 / -1 is -0), so dividing by the signed power gives the sign without a
-// step of its own.
-constexpr double kSignedPowersOfTen[2][kWordSize] = {{1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7},
-                                                     {-1e0, -1e1, -1e2, -1e3, -1e4, -1e5, -1e6, -1e7}};
+// 10^0..10^15, then their negatives: the powers of ten that doubles hold
+// exactly, up to the 15 digits after the point of a 16-byte cell. IEEE
+// division is symmetric in the signs (0 / -1 is -0), so dividing by the
+// signed power gives the sign without a step of its own.
+constexpr std::size_t kSignedPowers = 16;
+constexpr std::array<std::array<double, kSignedPowers>, 2> kSignedPowersOfTen = [] {
+    std::array<std::array<double, kSignedPowers>, 2> powers{};
+    double power = 1;
+    for (std::size_t i = 0; i < kSignedPowers; ++i) {
+        powers[0][i] = power;
+        powers[1][i] = -power;
+        power *= 10;
+    }
+    return powers;
+}();
 
 // Reads a cell of 1 to 8 bytes of the form -?D*(.D*)? with a digit into
 // `value`; false for any other text. The digit values go to the top of a word, so that zero digits
@@ -668,15 +678,13 @@ __attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view
         return parse_other_cell(cell, scratch);
     }
     const std::uint64_t leading = eight_digits_value(first);
-    constexpr std::uint64_t kMaxLeading = kWords == 3 ? 999 : kPowersOfTen[8];  // at most 19 digits in all
-    if (leading > kMaxLeading) {
+    if (kWords == 3 && leading > 999) {  // more than 19 digits
         return parse_other_cell(cell, scratch);
     }
     const std::uint64_t digits = leading * place.first_scale * (kWords == 3 ? kPowersOfTen[8] : 1) + rest;
     const int exponent = has_point ? static_cast<int>(point + 1 - size) : 0;
     if (kWords == 2 && digits <= kMaxExactInteger) {
-        return with_sign(static_cast<double>(static_cast<std::int64_t>(digits)) / kExactPowersOfTen[-exponent],
-                         negative);
+        return static_cast<double>(static_cast<std::int64_t>(digits)) / kSignedPowersOfTen[negative][-exponent];
     }
     if (digits == 0) {
         return signed_zero(negative);

@@ -719,14 +719,16 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
 std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
     // The usual cells take these short, straight paths.
     const std::size_t size = cell.size();
-    if (size - 1 < kWordSize) {
+    // 1 to 8 bytes, 9 to 16, 17 to 24; the empty cell is none of them.
+    const std::size_t words = (size + kWordSize - 1) / kWordSize;
+    if (words == 1) {
         double value;
         if (read_short_cell(cell.data(), size, value)) {
             return value;
         }
-    } else if (size <= 2 * kWordSize) {
+    } else if (words == 2) {
         return parse_long_cell<2>(cell, scratch);
-    } else if (size <= 3 * kWordSize) {
+    } else if (words == 3) {
         return parse_long_cell<3>(cell, scratch);
     }
     return parse_other_cell(cell, scratch);

@@ -155,15 +155,17 @@ std::uint64_t load_4(const char* bytes) {
     return word;
 }
 
-// The 1 to 8 bytes at `bytes`, zero above them: two overlapping 4-byte loads
-// for 4 to 8 bytes, three single bytes for 1 to 3. The branch costs less than
-// computing both and selecting one (b-shaped cells: 82 instructions and 95 ms
-// against 109 and 104 ms), as the length of a column's cells varies little.
-std::uint64_t load_short(const char* bytes, std::size_t size) {
+// The 1 to 8 bytes of `text` in a word, zero above them: two overlapping
+// 4-byte loads for 4 to 8 bytes, three single bytes for 1 to 3. The branch
+// costs less than computing both and selecting one (b-shaped cells: 82
+// instructions and 95 ms against 109 and 104 ms), as the length of a column's
+// cells varies little.
+std::uint64_t load_short(std::string_view text) {
+    const std::size_t size = text.size();
     if (size >= 4) {
-        return load_4(bytes) | load_4(bytes + size - 4) << 8 * (size - 4);
+        return load_4(&text[0]) | load_4(&text[size - 4]) << 8 * (size - 4);
     }
-    const auto byte_at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(bytes[i])} << 8 * i; };
+    const auto byte_at = [&](std::size_t i) { return std::uint64_t{static_cast<unsigned char>(text[i])} << 8 * i; };
     return byte_at(0) | byte_at(size / 2) | byte_at(size - 1);
 }
 
@@ -421,7 +423,7 @@ Product192 multiply_high(std::uint64_t factor, const PowerOfFive& power) {
 // Otherwise the rounding bit and everything above is that of X, and the rest
 // of X is nonzero unless T is exact and P's rest is zero.
 //
-// kNormal, for exponent10 <= 0 with a normal double as the result: no tests
+// KnownNormal, for exponent10 <= 0 with a normal double as the result: no tests
 // for overflow and underflow, and one 64 x 64-bit multiplication instead of
 // two (c-shaped cells: 185 -> 161 instructions per cell). The left-out w · T_low adds
 // less than 2^128 to P, so X lies below (A + 2) · 2^128 for A = top of
@@ -432,29 +434,30 @@ Product192 multiply_high(std::uint64_t factor, const PowerOfFive& power) {
 // nonzero rest of X. For exponent10 <= 0, T is exact only for 5^0, with a zero
 // low half: then w · T_high is X itself.
 // Always inlined: the usual long cells come here.
-template <bool kNormal>
+template <bool KnownNormal>
 __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, int exponent10, bool negative,
                                                          double& value) {
     const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
     const int shift = __builtin_clzll(digits);
-    const Product192 product = kNormal ? multiply_high(digits << shift, power) : multiply(digits << shift, power);
+    const Product192 product = KnownNormal ? multiply_high(digits << shift, power) : multiply(digits << shift, power);
 
     // The value is X · 2^scale; its leading bit is bit 190 or 191 of X.
     const int scale = power.exponent + exponent10 - shift;
     const int leading = 190 + static_cast<int>(product.top >> 63) + scale;
-    if (!kNormal && leading > kMaxExponent) {
+    if (!KnownNormal && leading > kMaxExponent) {
         value = signed_infinity(negative);
         return true;
     }
-    const int last_kept = kNormal ? leading - kMantissaBits : std::max(leading - kMantissaBits, kMinSubnormalExponent);
+    const int last_kept =
+        KnownNormal ? leading - kMantissaBits : std::max(leading - kMantissaBits, kMinSubnormalExponent);
     const int rounding_bit = last_kept - 1 - scale - 128;  // in `top`, at least 9
-    if (!kNormal && rounding_bit >= 64) {
+    if (!KnownNormal && rounding_bit >= 64) {
         value = signed_zero(negative);  // below half the smallest subnormal
         return true;
     }
     const std::uint64_t below_mask = (std::uint64_t{1} << rounding_bit) - 1;
     const std::uint64_t below = product.top & below_mask;
-    if (below == below_mask && (kNormal || product.middle == ~std::uint64_t{0})) {
+    if (below == below_mask && (KnownNormal || product.middle == ~std::uint64_t{0})) {
         return false;
     }
     const std::uint64_t with_rounding_bit = product.top >> rounding_bit;
@@ -463,7 +466,8 @@ __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, i
     const std::uint64_t significand = (with_rounding_bit >> 1) + round_up;
     // A normal significand's leading bit adds one to the exponent field, hence
     // the bias of 1022; a carry out of rounding moves on into it the same way.
-    const std::uint64_t biased_exponent = kNormal || leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
+    const std::uint64_t biased_exponent =
+        KnownNormal || leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
     value = with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
     return true;
 }
@@ -583,8 +587,9 @@ std::uint64_t without_point(std::uint64_t values, std::uint64_t up_to_point) {
 // column to column. Inlined into parse_cell, with the other paths as tail
 // calls, so that it saves no registers: b-shaped cells went from 126 to 82
 // instructions each.
-__attribute__((always_inline)) inline bool read_short_cell(const char* text, std::size_t size, double& value) {
-    const std::uint64_t bytes = load_short(text, size);
+__attribute__((always_inline)) inline bool read_short_cell(std::string_view cell, double& value) {
+    const std::size_t size = cell.size();
+    const std::uint64_t bytes = load_short(cell);
     const bool negative = starts_negative(bytes);
     const std::uint64_t values = unsigned_values(bytes, negative) << 8 * (kWordSize - size);
     const std::uint64_t others = non_digit_bytes(values);
@@ -663,15 +668,15 @@ bool read_sixteen_digits(const char* text, std::uint64_t up_to_point, std::uint6
     return _mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())) == 0xFFFF;
 }
 
-// A cell of 9 to 8 · kWords bytes (kWords 2 or 3) whose point, if it has one,
-// is among its first 8 bytes, read as kWords words that end at the cell's
+// A cell of 9 to 8 · Words bytes (Words 2 or 3) whose point, if it has one,
+// is among its first 8 bytes, read as Words words that end at the cell's
 // end, the first of them the cell's first bytes moved up. Any other cell, and
 // any of more than 19 digits, goes to parse_other_cell.
-template <std::size_t kWords>
+template <std::size_t Words>
 __attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view cell, std::string& scratch) {
     const char* text = cell.data();
     const std::size_t size = cell.size();
-    const std::size_t first_size = size - kWordSize * (kWords - 1);
+    const std::size_t first_size = size - kWordSize * (Words - 1);
     const std::uint64_t head_bytes = load_8(text);
     const bool negative = starts_negative(head_bytes);
     const std::uint64_t head = unsigned_values(head_bytes, negative);
@@ -680,18 +685,18 @@ __attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view
     const PointPlace& place = kPointPlaces[has_point ? point + kWordSize - first_size : kNoPoint];
     const std::uint64_t first = without_point(head << 8 * (kWordSize - first_size), place.first_up_to_point);
     std::uint64_t rest;
-    const bool rest_read = kWords == 3 ? read_sixteen_digits(text + first_size, place.second_up_to_point, rest)
-                                       : read_eight_digits(text + first_size, place.second_up_to_point, rest);
+    const bool rest_read = Words == 3 ? read_sixteen_digits(text + first_size, place.second_up_to_point, rest)
+                                      : read_eight_digits(text + first_size, place.second_up_to_point, rest);
     if (non_digit_bytes(first) != 0 || !rest_read) {
         return parse_other_cell(cell, scratch);
     }
     const std::uint64_t leading = eight_digits_value(first);
-    if (kWords == 3 && leading > 999) {  // more than 19 digits
+    if (Words == 3 && leading > 999) {  // more than 19 digits
         return parse_other_cell(cell, scratch);
     }
-    const std::uint64_t digits = leading * place.first_scale * (kWords == 3 ? kPowersOfTen[8] : 1) + rest;
+    const std::uint64_t digits = leading * place.first_scale * (Words == 3 ? kPowersOfTen[8] : 1) + rest;
     const int exponent = has_point ? static_cast<int>(point + 1 - size) : 0;
-    if (kWords == 2 && digits <= kMaxExactInteger) {
+    if (Words == 2 && digits <= kMaxExactInteger) {
         return static_cast<double>(static_cast<std::int64_t>(digits)) / kSignedPowersOfTen[negative][-exponent];
     }
     if (digits == 0) {
@@ -723,7 +728,7 @@ std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
     const std::size_t words = (size + kWordSize - 1) / kWordSize;
     if (words == 1) {
         double value;
-        if (read_short_cell(cell.data(), size, value)) {
+        if (read_short_cell(cell, value)) {
             return value;
         }
     } else if (words == 2) {

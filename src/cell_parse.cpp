@@ -639,33 +639,56 @@ constexpr std::array<PointPlace, kNoPoint + 1> kPointPlaces = [] {
     return places;
 }();
 
-// The number written by the 8 digits at `text`, the point cut out as
-// `up_to_point` says (see without_point); false if a byte is not a digit.
-bool read_eight_digits(const char* text, std::uint64_t up_to_point, std::uint64_t& value) {
-    const std::uint64_t digits = without_point(load_8(text) ^ kZeroDigits, up_to_point);
-    value = eight_digits_value(digits);
-    return non_digit_bytes(digits) == 0;
+// True when all 16 bytes of `values` are at most 9.
+bool all_digits(__m128i values) {
+    const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())) == 0xFFFF;
 }
 
-// The same for the 16 digits at `text`, the point in the first 8, with SSE2:
-// about 15 instructions where two eight_digits_value take 26, and fewer
-// registers.
-// The steps are eight_digits_value's: byte pairs (10 · d0 + d1, by a 16-bit
-// multiplication whose byte 1 spill, 10 · d1 · 256, is masked off), then
-// 16-bit pairs by 100 and 1, 32-bit pairs by 10^4 and 1.
-bool read_sixteen_digits(const char* text, std::uint64_t up_to_point, std::uint64_t& value) {
-    const __m128i bytes = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8('0'));
-    const __m128i below_point = _mm_and_si128(_mm_xor_si128(bytes, _mm_slli_si128(bytes, 1)),
-                                              _mm_cvtsi64_si128(static_cast<long long>(up_to_point)));
-    const __m128i digits = _mm_xor_si128(bytes, below_point);
-    const __m128i above_nine = _mm_subs_epu8(digits, _mm_set1_epi8(9));
+// The numbers written by the low and by the high 8 digit values of `digits`,
+// in the low and the high 32 bits, with SSE2: about 15 instructions where two
+// eight_digits_value take 26, and fewer registers. The steps are
+// eight_digits_value's: byte pairs (10 · d0 + d1, by a 16-bit multiplication
+// whose spill into the upper byte, 10 · d1 · 256, is masked off), then 16-bit
+// pairs by 100 and 1, 32-bit pairs by 10^4 and 1.
+std::uint64_t two_eight_digit_numbers(__m128i digits) {
     const __m128i tens = _mm_add_epi16(_mm_mullo_epi16(digits, _mm_set1_epi16(10)), _mm_srli_epi16(digits, 8));
     const __m128i pairs = _mm_and_si128(tens, _mm_set1_epi16(0xFF));
     const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | 1 << 16));
     const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | 1 << 16));
-    const auto both = static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
-    value = (both & 0xFFFFFFFF) * kPowersOfTen[8] + (both >> 32);
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())) == 0xFFFF;
+    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
+}
+
+std::uint64_t low_number(std::uint64_t numbers) { return numbers & 0xFFFFFFFF; }
+std::uint64_t high_number(std::uint64_t numbers) { return numbers >> 32; }
+
+// The digits of a cell of 9 to 16 bytes: `first`, the digit values of its
+// first bytes as below, and the 8 bytes at `second`; false if a byte is not a
+// digit. Both words are converted at once (a-shaped cells: 118 -> 99
+// instructions).
+bool read_two_words(std::uint64_t first, const char* second, const PointPlace& place, std::uint64_t& digits) {
+    const std::uint64_t second_values = without_point(load_8(second) ^ kZeroDigits, place.second_up_to_point);
+    const __m128i values = _mm_set_epi64x(static_cast<long long>(second_values), static_cast<long long>(first));
+    const std::uint64_t numbers = two_eight_digit_numbers(values);
+    digits = low_number(numbers) * place.first_scale + high_number(numbers);
+    return all_digits(values);
+}
+
+// The same for a cell of 17 to 24 bytes, whose last 16 bytes are at `rest`
+// and are converted at once; false also for more than 19 digits. Converting
+// `first` with them took more instructions (159 -> 164 on c-shaped cells).
+bool read_three_words(std::uint64_t first, const char* rest, const PointPlace& place, std::uint64_t& digits) {
+    const std::uint64_t leading = eight_digits_value(first);
+    if (non_digit_bytes(first) != 0 || leading > 999) {
+        return false;
+    }
+    const __m128i bytes = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rest)), _mm_set1_epi8('0'));
+    const __m128i below_point = _mm_and_si128(_mm_xor_si128(bytes, _mm_slli_si128(bytes, 1)),
+                                              _mm_cvtsi64_si128(static_cast<long long>(place.second_up_to_point)));
+    const __m128i values = _mm_xor_si128(bytes, below_point);
+    const std::uint64_t numbers = two_eight_digit_numbers(values);
+    digits = (leading * place.first_scale + low_number(numbers)) * kPowersOfTen[8] + high_number(numbers);
+    return all_digits(values);
 }
 
 // A cell of 9 to 8 · Words bytes (Words 2 or 3) whose point, if it has one,
@@ -684,17 +707,12 @@ __attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view
     const bool has_point = text[point] == '.';
     const PointPlace& place = kPointPlaces[has_point ? point + kWordSize - first_size : kNoPoint];
     const std::uint64_t first = without_point(head << 8 * (kWordSize - first_size), place.first_up_to_point);
-    std::uint64_t rest;
-    const bool rest_read = Words == 3 ? read_sixteen_digits(text + first_size, place.second_up_to_point, rest)
-                                      : read_eight_digits(text + first_size, place.second_up_to_point, rest);
-    if (non_digit_bytes(first) != 0 || !rest_read) {
+    std::uint64_t digits;
+    const bool read = Words == 3 ? read_three_words(first, text + first_size, place, digits)
+                                 : read_two_words(first, text + first_size, place, digits);
+    if (!read) {
         return parse_other_cell(cell, scratch);
     }
-    const std::uint64_t leading = eight_digits_value(first);
-    if (Words == 3 && leading > 999) {  // more than 19 digits
-        return parse_other_cell(cell, scratch);
-    }
-    const std::uint64_t digits = leading * place.first_scale * (Words == 3 ? kPowersOfTen[8] : 1) + rest;
     const int exponent = has_point ? static_cast<int>(point + 1 - size) : 0;
     if (Words == 2 && digits <= kMaxExactInteger) {
         return static_cast<double>(static_cast<std::int64_t>(digits)) / kSignedPowersOfTen[negative][-exponent];

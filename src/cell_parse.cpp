@@ -423,16 +423,17 @@ Product192 multiply_high(std::uint64_t factor, const PowerOfFive& power) {
 // Otherwise the rounding bit and everything above is that of X, and the rest
 // of X is nonzero unless T is exact and P's rest is zero.
 //
-// KnownNormal, for exponent10 <= 0 with a normal double as the result: no tests
-// for overflow and underflow, and one 64 x 64-bit multiplication instead of
-// two (c-shaped cells: 185 -> 161 instructions per cell). The left-out w · T_low adds
-// less than 2^128 to P, so X lies below (A + 2) · 2^128 for A = top of
-// w · T_high: X's top is A or A + 1, which differ from the rounding bit up
-// only when the bits below it in A are all ones, and then we give up. When a
-// rounding boundary lies within that range, X's bits below the rounding bit
-// are all zero and A is X's top minus one, so a set bit there in A is a
-// nonzero rest of X. For exponent10 <= 0, T is exact only for 5^0, with a zero
-// low half: then w · T_high is X itself.
+// KnownNormal, for exponent10 <= 0 and a normal double as the result: no
+// tests for overflow and underflow, and only w · T_high computed, one
+// multiplication instead of two (c-shaped cells: 185 -> 161 instructions per
+// cell). With A the top 64 bits of w · T_high · 2^64, the left-out w · T_low
+// adds less than 2^128 to P, so X's top 64 bits are A or A + 1; these differ
+// from the rounding bit up only when the bits below it in A are all ones, and
+// then we give up. If X's bits below the rounding bit are all zero, A, from a
+// product below X, is X's top minus one, with those bits all ones: so when we
+// do not give up, X's rest is nonzero, as `sticky` says for an inexact T. For
+// exponent10 <= 0, T is exact only for 5^0, whose low half is zero: then
+// w · T_high · 2^64 is X itself.
 // Always inlined: the usual long cells come here.
 template <bool KnownNormal>
 __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, int exponent10, bool negative,

@@ -90,14 +90,18 @@ def measure_loads(shapes, paths, repeat):
     return loads
 
 
-def measure_parses(program, shapes, paths, repeat):
-    parses = {}
+def measure_parses(programs, shapes, paths, repeat):
+    """Parse-only figures of each program per shape: {program: {shape key: figure or None}}."""
+    figures = {program: {} for program in programs}
     for shape in shapes:
         progress(f"parse-only {shape.key}")
-        parses[shape.key] = parse_only.measure(program, paths[shape.key], repeat)
-        if parses[shape.key]:
-            check_dimensions(shape, program.name, parses[shape.key])
-    return parses
+        for program, figure in zip(
+            programs, parse_only.measure_in_turn(programs, paths[shape.key], repeat), strict=True
+        ):
+            if figure:
+                check_dimensions(shape, program.name, figure)
+            figures[program][shape.key] = figure
+    return figures
 
 
 def scaling_step(program, megabytes, args):
@@ -138,8 +142,8 @@ def notes(repeat, parse_source):
             " together with src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
             f" into native columns. Best of {repeat} fresh processes; MB/s is 10^6 bytes per wall second."
             f" Before: {parse_only.BASELINE_SOURCE.name}, the same figure for the loader at revision"
-            f" {parse_only.BASELINE_REVISION} (before its rewrite), built alike; speed-up is its CPU time"
-            " over the parse-only CPU time."
+            f" {parse_only.BASELINE_REVISION} (before its rewrite), built alike and run in turn with it;"
+            " speed-up is its CPU time over the parse-only CPU time."
         ),
         "frame_dict": (
             "CPU cost of the frame dict, two ways: read_csv's CPU time minus the parse-only CPU time (this"
@@ -194,8 +198,9 @@ def main():
     paths = generate(shapes, args.data_dir)
     program = parse_only.build(args.parse_bench_source, args.parse_bench_extra, args.build_dir)
     loads = measure_loads(shapes, paths, args.repeat)
-    parses = measure_parses(program, shapes, paths, args.repeat)
-    baselines = measure_parses(parse_only.build_baseline(args.build_dir), shapes, paths, args.repeat)
+    baseline = parse_only.build_baseline(args.build_dir)
+    figures = measure_parses([program, baseline], shapes, paths, args.repeat)
+    parses, baselines = figures[program], figures[baseline]
     scaling = [scaling_step(program, megabytes, args) for megabytes in args.scaling_mb]
     progress("other operations")
     sections = operations.run_all(ensure_csv(operations_shape, args.data_dir), args.repeat)

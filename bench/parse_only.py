@@ -12,7 +12,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from fresh import best_of_fresh
+from fresh import best_of, best_of_fresh, run_json
 
 ROOT = Path(__file__).resolve().parent.parent
 DEFAULT_SOURCE = ROOT / "bench" / "csv_parse_bench.cpp"
@@ -53,7 +53,23 @@ def build_baseline(build_dir):
     return program
 
 
+LOWEST = ("seconds", "cpu_seconds")
+HIGHEST = ("mb_per_s",)
+
+
 def measure(program, path, repeat):
     if program is None:
         return None
-    return best_of_fresh([program, path], repeat, lowest=("seconds", "cpu_seconds"), highest=("mb_per_s",))
+    return best_of_fresh([program, path], repeat, lowest=LOWEST, highest=HIGHEST)
+
+
+def measure_in_turn(programs, path, repeat):
+    """The figure of each program (None for None), best of `repeat` fresh runs, the programs
+    taking turns: a drift of the machine during the runs weighs on all of them alike."""
+    commands = [[program, path] for program in programs if program is not None]
+    runs = [[] for _ in commands]
+    for _ in range(repeat):
+        for command, results in zip(commands, runs, strict=True):
+            results.append(run_json(command))
+    bests = iter(best_of(results, command, LOWEST, HIGHEST) for command, results in zip(commands, runs, strict=True))
+    return [next(bests) if program is not None else None for program in programs]

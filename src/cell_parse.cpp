@@ -9,6 +9,7 @@
 #include <iterator>
 #include <limits>
 #include <new>
+#include <optional>
 #include <stdexcept>
 
 #include <emmintrin.h>
@@ -528,18 +529,28 @@ double finite_or_throw(double value) {
     return value;
 }
 
+// Sets `value` to `result`'s value, if any; whether there is one.
+bool take(const std::optional<double>& result, double& value) {
+    if (result) {
+        value = *result;
+    }
+    return result.has_value();
+}
+
 // Every cell but the short plain decimals that the exact paths convert: kept
 // out of line, so that those common cells do not pay for its set-up.
-__attribute__((noinline)) std::optional<double> parse_other_cell(std::string_view cell, std::string& scratch) {
+__attribute__((noinline)) bool parse_other_cell(std::string_view cell, std::string& scratch, double& value) {
     if (is_missing(cell)) {
-        return kQuietNaN;
+        value = kQuietNaN;
+        return true;
     }
     if (const std::optional<Decimal> decimal = read_decimal(cell)) {
-        if (const std::optional<double> value = decimal_value(*decimal)) {
-            return finite_or_throw(*value);
+        if (const std::optional<double> exact = decimal_value(*decimal)) {
+            value = finite_or_throw(*exact);
+            return true;
         }
     }
-    return parse_with_c_library(cell, scratch);
+    return take(parse_with_c_library(cell, scratch), value);
 }
 
 // ---------------------------------------------------------------------------
@@ -726,7 +737,7 @@ std::size_t first_non_digit(const char* text, std::size_t size, std::uint64_t he
 // end at the cell's end, the first of them the cell's first bytes moved up.
 // Any other text, and more than 19 digits, goes to parse_other_cell.
 template <std::size_t Words>
-__attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view cell, std::string& scratch) {
+__attribute__((noinline)) bool parse_long_cell(std::string_view cell, std::string& scratch, double& value) {
     const char* text = cell.data();
     const std::size_t size = cell.size();
     const std::size_t first_size = size - kWordSize * (Words - 1);
@@ -741,21 +752,19 @@ __attribute__((noinline)) std::optional<double> parse_long_cell(std::string_view
     const bool read = Words == 3 ? read_three_words(first, text + first_size, place, digits)
                                  : read_two_words(first, text + first_size, place, digits);
     if (!read) {
-        return parse_other_cell(cell, scratch);
+        return parse_other_cell(cell, scratch, value);
     }
     const int exponent = has_point ? static_cast<int>(point + 1 - size) : 0;
     if (Words == 2 && digits <= kMaxExactInteger) {
-        return static_cast<double>(static_cast<std::int64_t>(digits)) / kSignedPowersOfTen[negative][-exponent];
+        value = static_cast<double>(static_cast<std::int64_t>(digits)) / kSignedPowersOfTen[negative][-exponent];
+        return true;
     }
     if (digits == 0) {
-        return signed_zero(negative);
+        value = signed_zero(negative);
+        return true;
     }
     // Between 10^-23 and 2^64: a normal double.
-    double value;
-    if (!round_product<true>(digits, exponent, negative, value)) {
-        return parse_other_cell(cell, scratch);
-    }
-    return value;
+    return round_product<true>(digits, exponent, negative, value) || parse_other_cell(cell, scratch, value);
 }
 
 }  // namespace
@@ -769,22 +778,21 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
     return scratch;
 }
 
-std::optional<double> parse_cell(std::string_view cell, std::string& scratch) {
+bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
     // The usual cells take these short, straight paths.
     const std::size_t size = cell.size();
     // 1 to 8 bytes, 9 to 16, 17 to 24; the empty cell is none of them.
     const std::size_t words = (size + kWordSize - 1) / kWordSize;
     if (words == 1) {
-        double value;
         if (read_short_cell(cell, value)) {
-            return value;
+            return true;
         }
     } else if (words == 2) {
-        return parse_long_cell<2>(cell, scratch);
+        return parse_long_cell<2>(cell, scratch, value);
     } else if (words == 3) {
-        return parse_long_cell<3>(cell, scratch);
+        return parse_long_cell<3>(cell, scratch, value);
     }
-    return parse_other_cell(cell, scratch);
+    return parse_other_cell(cell, scratch, value);
 }
 
 }  // namespace csv

@@ -137,8 +137,8 @@ public:
         if (has_cr) {
             cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
         }
-        if (const std::optional<double> value = parse_cell(cell, conversion_scratch_)) {
-            return *value;
+        if (double value; parse_cell(cell, conversion_scratch_, value)) {
+            return value;
         }
         on_unreadable_cell_(without_carriage_returns(cell, cell_text_));
         return std::numeric_limits<double>::quiet_NaN();
@@ -150,12 +150,19 @@ private:
     std::string conversion_scratch_;
 };
 
-// The whole pages of [begin, end): the range rounded inwards to multiples of
-// `page_size`, a power of two. Empty when it holds no such page.
-std::pair<std::uintptr_t, std::uintptr_t> whole_pages(const void* begin, const void* end, std::uintptr_t page_size) {
-    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page_size - 1) & ~(page_size - 1);
-    const std::uintptr_t last = reinterpret_cast<std::uintptr_t>(end) & ~(page_size - 1);
-    return {first, std::max(first, last)};
+// The whole pages of a column's room after its values: the start and the
+// size in bytes of [end of the values, end of the room) rounded inwards to
+// multiples of `page_size`, a power of two. Size 0 when no page fits.
+std::pair<char*, std::size_t> unused_pages(Column& column, std::uintptr_t page_size) {
+    char* const begin = reinterpret_cast<char*>(column.data() + column.size());
+    const auto begin_address = reinterpret_cast<std::uintptr_t>(begin);
+    const auto end_address = reinterpret_cast<std::uintptr_t>(column.data() + column.capacity());
+    const std::uintptr_t first = (begin_address + page_size - 1) & ~(page_size - 1);
+    const std::uintptr_t last = end_address & ~(page_size - 1);
+    if (last <= first) {
+        return {begin, 0};
+    }
+    return {begin + (first - begin_address), last - first};
 }
 
 constexpr std::uintptr_t kHugePageSize = std::uintptr_t{2} << 20;
@@ -164,22 +171,21 @@ constexpr std::uintptr_t kHugePageSize = std::uintptr_t{2} << 20;
 // instead of 512 for each 2 MiB that the column fills. 1M x 8 numbers:
 // 141 -> 126 ms; short cells 100 -> 85 ms; 8M x 1: 145 -> 119 ms. A hint,
 // which the kernel may ignore.
-void advise_huge_pages(const Column& column) {
-    const auto [first, last] =
-        whole_pages(column.data() + column.size(), column.data() + column.capacity(), kHugePageSize);
-    if (first != last) {
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+void advise_huge_pages(Column& column) {
+    const auto [pages, size] = unused_pages(column, kHugePageSize);
+    if (size != 0) {
+        ::madvise(pages, size, MADV_HUGEPAGE);
     }
 }
 
 // Gives the pages of a column's room that no value reached back to the
 // kernel: a 2 MiB page is resident whole, even where only its start was
 // filled. The room stays the column's; a page is zeroed again if it is used.
-void release_unused_room(const Column& column) {
+void release_unused_room(Column& column) {
     static const auto page_size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto [first, last] = whole_pages(column.data() + column.size(), column.data() + column.capacity(), page_size);
-    if (first != last) {
-        ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+    const auto [pages, size] = unused_pages(column, page_size);
+    if (size != 0) {
+        ::madvise(pages, size, MADV_DONTNEED);
     }
 }
 

@@ -60,8 +60,8 @@ Result convert_with_strtod(std::string_view cell) {
 Result convert_with_parse_cell(std::string_view cell) {
     std::string scratch;
     try {
-        const auto value = csv::parse_cell(cell, scratch);
-        return value ? Result{Outcome::value, *value} : Result{Outcome::unreadable, 0.0};
+        double value = 0.0;
+        return csv::parse_cell(cell, scratch, value) ? Result{Outcome::value, value} : Result{Outcome::unreadable, 0.0};
     } catch (const std::out_of_range& error) {
         if (std::strcmp(error.what(), "stod") != 0) {
             std::abort();

@@ -118,12 +118,11 @@ Outcome read_with_reference(const std::string& document) {
             }
             const std::vector<std::string> cells = split(lines[row], ',');
             for (std::size_t k = 0; k < std::min(cells.size(), outcome.names.size()); ++k) {
-                std::optional<double> value = csv::parse_cell(cells[k], scratch);
-                if (!value) {
+                double value = std::numeric_limits<double>::quiet_NaN();
+                if (!csv::parse_cell(cells[k], scratch, value)) {
                     outcome.unreadable_cells.push_back(cells[k]);
-                    value = std::numeric_limits<double>::quiet_NaN();
                 }
-                columns[outcome.names[k]].push_back(*value);
+                columns[outcome.names[k]].push_back(value);
             }
         }
     } catch (const std::out_of_range&) {

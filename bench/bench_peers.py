@@ -39,6 +39,7 @@ def parse_args():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help=f"inputs {QUICK_DIVISOR} times smaller, 2 repetitions")
     parser.add_argument("--repeat", type=int, help="fresh processes (or repetitions) per figure; default 3")
+    parser.add_argument("--parse-repeat", type=int, help="fresh processes per parse-only figure; default 7")
     parser.add_argument("--shapes", nargs="+", choices=[shape.key for shape in SHAPES], help="default: all")
     parser.add_argument("--scaling-mb", type=int, nargs="*", help="sizes of the scaling files; default 10 100 1000")
     parser.add_argument("--delete-at-mb", type=int, default=500, help="scaling files this large are deleted after use")
@@ -49,6 +50,7 @@ def parse_args():
     parser.add_argument("--parse-bench-extra", type=Path, nargs="*", default=[], help="more sources to link")
     args = parser.parse_args()
     args.repeat = args.repeat or (2 if args.quick else 3)
+    args.parse_repeat = args.parse_repeat or (2 if args.quick else 7)
     if args.scaling_mb is None:
         args.scaling_mb = [1, 2, 5] if args.quick else [10, 100, 1000]
     if args.chart is None:
@@ -117,7 +119,7 @@ def scaling_step(program, megabytes, args):
             "target_mb": megabytes,
             "bytes": path.stat().st_size,
             "rows": shape.rows,
-            "parse": parse_only.measure(program, path, args.repeat),
+            "parse": parse_only.measure(program, path, args.parse_repeat),
             "load": fresh.measure_load(report.OURS, path, args.repeat),
         }
     finally:
@@ -125,7 +127,7 @@ def scaling_step(program, megabytes, args):
             path.unlink()
 
 
-def notes(repeat, parse_source):
+def notes(repeat, parse_repeat, parse_source):
     return {
         "loading": (
             f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
@@ -140,7 +142,8 @@ def notes(repeat, parse_source):
         "parse": (
             f"Parse-only: {parse_source.name} built with `g++ {' '.join(parse_only.FLAGS[:4])}`"
             " together with src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
-            f" into native columns. Best of {repeat} fresh processes; MB/s is 10^6 bytes per wall second."
+            f" into native columns. Best of {parse_repeat} fresh processes (a parse takes a fraction of a"
+            " second, and this machine's timings vary); MB/s is 10^6 bytes per wall second."
             f" Before: {parse_only.BASELINE_SOURCE.name}, the same figure for the loader at revision"
             f" {parse_only.BASELINE_REVISION} (before its rewrite), built alike and run in turn with it;"
             " speed-up is its CPU time over the parse-only CPU time."
@@ -175,7 +178,7 @@ def print_section(title, lines, note=""):
 def print_report(args, shapes, paths, loads, parse_figures, scaling, sections):
     parses, baselines = parse_figures
     sizes = {key: path.stat().st_size for key, path in paths.items()}
-    note = notes(args.repeat, args.parse_bench_source)
+    note = notes(args.repeat, args.parse_repeat, args.parse_bench_source)
     print(report.machine_line())
     print_section("Inputs", report.shapes_table(shapes, sizes))
     print_section("Loading a CSV file", report.load_table(shapes, loads), note["loading"])
@@ -199,7 +202,7 @@ def main():
     program = parse_only.build(args.parse_bench_source, args.parse_bench_extra, args.build_dir)
     loads = measure_loads(shapes, paths, args.repeat)
     baseline = parse_only.build_baseline(args.build_dir)
-    figures = measure_parses([program, baseline], shapes, paths, args.repeat)
+    figures = measure_parses([program, baseline], shapes, paths, args.parse_repeat)
     parses, baselines = figures[program], figures[baseline]
     scaling = [scaling_step(program, megabytes, args) for megabytes in args.scaling_mb]
     progress("other operations")

@@ -85,6 +85,43 @@ std::uint32_t* index_marks(const char* text, std::size_t size, std::uint32_t* ou
 
 bool only_carriage_returns(std::string_view text) { return text.find_first_not_of('\r') == std::string_view::npos; }
 
+// Where the tokenizer stands between two blocks: the start of the cell that
+// the next mark ends, its position in its line, and whether it holds a
+// carriage return.
+struct CellCursor {
+    const char* cell_start = nullptr;
+    std::size_t position = 0;
+    bool has_cr = false;
+};
+
+// Calls on_cell for the cells that the marks [offset, marks_end) of the block
+// at `block_start` end. MayHoldCr false skips the tests for carriage returns:
+// for a block without one, after a cell without one (the usual case; 1M x 8
+// short cells: 83 -> 76 ms, 5% fewer instructions).
+template <bool MayHoldCr, typename OnCell>
+void split_block(const char* block_start, const std::uint32_t* offset, const std::uint32_t* marks_end,
+                 CellCursor& cursor, OnCell& on_cell) {
+    const char* cell_start = cursor.cell_start;
+    std::size_t position = cursor.position;
+    bool has_cr = cursor.has_cr;
+    for (; offset != marks_end; ++offset) {
+        const char* const mark = block_start + *offset;
+        if (MayHoldCr && *mark == '\r') {
+            has_cr = true;
+            continue;
+        }
+        const std::string_view cell(cell_start, static_cast<std::size_t>(mark - cell_start));
+        const bool line_ends = *mark == '\n';
+        if (!(position == 0 && line_ends && (cell.empty() || (MayHoldCr && only_carriage_returns(cell))))) {
+            on_cell(cell, position, MayHoldCr && has_cr);
+        }
+        position = line_ends ? 0 : position + 1;
+        cell_start = mark + 1;
+        has_cr = false;
+    }
+    cursor = {cell_start, position, has_cr};
+}
+
 // The tokenizer. Calls on_cell(cell, position, has_cr) for every cell of
 // `lines`, complete lines the last of which ends with '\n'; `position` counts
 // the cells of a line from 0, and has_cr tells whether the cell holds a
@@ -96,31 +133,20 @@ bool only_carriage_returns(std::string_view text) { return text.find_first_not_o
 // 1M x 8 numbers (conversion aside) went from 112 to 82 ms of CPU time, 40 of
 // which are the kernel's: the read copies and the columns' new pages.
 // Carriage returns are in the index too, so that no cell needs a scan of its
-// own for them.
+// own for them; a block is checked for one with memchr.
 template <typename OnCell>
 void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, OnCell&& on_cell) {
     marks.resize(std::max(marks.size(), std::min(kIndexBlockSize, lines.size())));
-    const char* cell_start = lines.data();
-    std::size_t position = 0;
-    bool has_cr = false;
+    CellCursor cursor;
+    cursor.cell_start = lines.data();
     for (std::size_t block = 0; block < lines.size(); block += kIndexBlockSize) {
         const char* const block_start = lines.data() + block;
-        const std::uint32_t* const marks_end =
-            index_marks(block_start, std::min(kIndexBlockSize, lines.size() - block), marks.data());
-        for (const std::uint32_t* offset = marks.data(); offset != marks_end; ++offset) {
-            const char* const mark = block_start + *offset;
-            if (*mark == '\r') {
-                has_cr = true;
-                continue;
-            }
-            const std::string_view cell(cell_start, static_cast<std::size_t>(mark - cell_start));
-            const bool line_ends = *mark == '\n';
-            if (!(position == 0 && line_ends && only_carriage_returns(cell))) {
-                on_cell(cell, position, has_cr);
-            }
-            position = line_ends ? 0 : position + 1;
-            cell_start = mark + 1;
-            has_cr = false;
+        const std::size_t size = std::min(kIndexBlockSize, lines.size() - block);
+        const std::uint32_t* const marks_end = index_marks(block_start, size, marks.data());
+        if (cursor.has_cr || std::memchr(block_start, '\r', size) != nullptr) {
+            split_block<true>(block_start, marks.data(), marks_end, cursor, on_cell);
+        } else {
+            split_block<false>(block_start, marks.data(), marks_end, cursor, on_cell);
         }
     }
 }

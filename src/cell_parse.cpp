@@ -857,13 +857,14 @@ bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& 
 // A cell of 17 to 24 bytes; those that read_fraction_digits does not take go
 // to parse_long_cell<3>.
 __attribute__((noinline)) bool parse_fraction_cell(std::string_view cell, std::string& scratch, double& value) {
+    const char* text = cell.data();
     const std::size_t first_size = cell.size() - 2 * kWordSize;
-    const std::uint64_t head_bytes = load_8(cell.data());
+    const std::uint64_t head_bytes = load_8(text);
     const bool negative = starts_negative(head_bytes);
     const std::uint64_t first = unsigned_values(head_bytes, negative) << 8 * (kWordSize - first_size);
     std::uint64_t digits;
     std::size_t place;
-    if (!read_fraction_digits(cell.data() + first_size, first, digits, place)) {
+    if (!read_fraction_digits(text + first_size, first, digits, place)) {
         return parse_long_cell<3>(cell, scratch, value);
     }
     if (digits == 0) {

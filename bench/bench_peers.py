@@ -81,8 +81,8 @@ def check_dimensions(shape, name, result):
 
 
 def warm_up(shapes, paths):
-    """One untimed load per loader: the first processes of a run on this virtual machine are
-    slower (memory the host has not backed yet), which would count against the first shape."""
+    """One untimed load per loader: on this virtual machine the first loads of a run were seen
+    to be slower than later ones, which would count against the first shape."""
     progress("warm-up")
     for loader in LOADERS:
         fresh.measure_load(loader, paths[shapes[0].key], 1)

@@ -5,7 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "cell_words.hpp"
+
 namespace csv {
+
+// parse_cell for every cell that words::read_short_cell does not take.
+bool parse_cell_out_of_line(std::string_view cell, std::string& scratch, double& value);
 
 // Sets `value` to the value of one cell, exactly as the C library's strtod
 // gives it in the "C" locale (whatever the process locale) for the cell's text
@@ -21,7 +26,13 @@ namespace csv {
 // An out-parameter rather than std::optional<double>: GCC returns the optional
 // through a byte store and a word load, a store-forwarding stall on every cell
 // (8M cells, best of 6 interleaved: 17-digit 128 -> 123 ms, short 78 -> 76 ms).
-bool parse_cell(std::string_view cell, std::string& scratch, double& value);
+// Inline for the cells of 1 to 8 bytes, so that the loop over a file's cells
+// converts them without a call (1M x 8 short cells: 141 -> 126 instructions
+// per cell, 87 -> 82 ms).
+inline bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
+    return (cell.size() - 1 < words::kWordSize && words::read_short_cell(cell, value)) ||
+           parse_cell_out_of_line(cell, scratch, value);
+}
 
 // `cell` without its carriage returns: `cell` itself when it holds none, else
 // a copy in `scratch`, valid until `scratch` changes. `cell` must not point

@@ -158,9 +158,12 @@ def notes(repeat, parse_repeat, parse_source):
         ),
         "frame_dict": (
             "CPU cost of the frame dict, two ways: read_csv's CPU time minus the parse-only CPU time (this"
-            " also counts the call from Python and the console lines), and get_column on every column of"
-            " the loaded frame, timed in the same process after the read_csv result is freed (the same"
-            " float objects in the same lists). ndarray.tolist() builds such lists from numpy arrays."
+            " also counts the call from Python and the console lines), beside ndarray.tolist() of the same"
+            " values in a fresh process (the numpy-tolist load above); and get_column on every column of"
+            " the loaded frame (the same float objects in the same lists), timed in the same process after"
+            " the read_csv result is freed, in turn with ndarray.tolist() of the same values, best of 2"
+            " each. Fresh memory costs more than memory a process has used and freed, so compare each"
+            " pair, not the columns across pairs."
         ),
         "scaling": (
             "Files generated like a, of about the given size; read_csv and parse-only measured as above."

@@ -6,7 +6,7 @@ import sys
 from pathlib import Path
 
 LOAD_CHILD = Path(__file__).resolve().parent / "load_child.py"
-LOAD_KEYS = ("wall", "cpu", "peak_bytes", "frame_dict_wall", "frame_dict_cpu")
+LOAD_KEYS = ("wall", "cpu", "peak_bytes", "frame_dict_wall", "frame_dict_cpu", "tolist_cpu")
 
 
 def run_json(command):

@@ -25,8 +25,9 @@
 // 3. Everything else, and what step 2 cannot decide: strtod_l.
 // The usual cells, -?D*(.D*)? of up to 24 bytes with the point, if any, among
 // the first 8, are read a word at a time, by length: up to 8 bytes (step 1
-// always), 9 to 16 (step 1 or 2) and 17 to 24 (step 2). Any other cell, and
-// what these cannot decide, is read byte by byte and takes the steps in turn.
+// always; cell_words.hpp, inlined where parse_cell is called), 9 to 16 (step 1
+// or 2) and 17 to 24 (step 2). Any other cell, and what these cannot decide,
+// is read byte by byte and takes the steps in turn.
 
 namespace csv {
 

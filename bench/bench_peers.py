@@ -9,8 +9,8 @@ repository root:
 
 The Markdown tables go to stdout (the README's Benchmarks section is pasted from them),
 progress to stderr. Inputs are generated with a fixed seed under bench/data/ (git-ignored,
-or --data-dir) and reused by later runs; scaling files of --delete-at-mb or more are
-deleted after use. The parse-only figures need g++ and bench/csv_parse_bench.cpp; without
+or --data-dir) and reused by later runs, except the scaling files, which are written afresh
+for each run and deleted after use. The parse-only figures need g++ and bench/csv_parse_bench.cpp; without
 that source the run says so and leaves them out.
 """
 
@@ -24,7 +24,7 @@ import operations
 import parse_only
 import report
 from load_child import LOADERS
-from shapes import SHAPES, ensure_csv, rows_for_size
+from shapes import SHAPES, ensure_csv, rows_for_size, write_csv
 
 BENCH_DIR = Path(__file__).resolve().parent
 QUICK_DIVISOR = 100
@@ -42,7 +42,6 @@ def parse_args():
     parser.add_argument("--parse-repeat", type=int, help="fresh processes per parse-only figure; default 7")
     parser.add_argument("--shapes", nargs="+", choices=[shape.key for shape in SHAPES], help="default: all")
     parser.add_argument("--scaling-mb", type=int, nargs="*", help="sizes of the scaling files; default 10 100 1000")
-    parser.add_argument("--delete-at-mb", type=int, default=500, help="scaling files this large are deleted after use")
     parser.add_argument("--data-dir", type=Path, default=BENCH_DIR / "data")
     parser.add_argument("--build-dir", type=Path, default=BENCH_DIR.parent / "build" / "bench")
     parser.add_argument("--chart", type=Path, help="default: bench/benchmark_chart.png (quick: in the data dir)")
@@ -121,7 +120,11 @@ def scaling_step(program, megabytes, args):
         progress(f"scaling {megabytes} MB: skipped, too little free disk space")
         return None
     progress(f"scaling {megabytes} MB: {shape.rows:,} rows")
-    path = ensure_csv(shape, args.data_dir)
+    # Every size starts from a file just written, as reading costs what the page cache makes
+    # it: a file written just now read at 0.04 ms/MB here, the same file cached since an
+    # earlier run at 0.10 ms/MB, which alone put 10 MB 8% behind 1 GB.
+    path = args.data_dir / shape.file_name()
+    write_csv(shape, path)
     try:
         return {
             "target_mb": megabytes,
@@ -131,8 +134,7 @@ def scaling_step(program, megabytes, args):
             "load": fresh.measure_load(report.OURS, path, args.repeat),
         }
     finally:
-        if megabytes >= args.delete_at_mb:
-            path.unlink()
+        path.unlink()
 
 
 def notes(repeat, parse_repeat, parse_source):
@@ -141,9 +143,12 @@ def notes(repeat, parse_repeat, parse_source):
             f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
             " wall (time.perf_counter) and CPU (time.process_time, every thread of the process) kept"
             " separately, around the load alone: imports and set-up come before. peer/ours above 1 means"
-            " orvantis_core is faster. orvantis_core starts no threads, so its fair peers are the rows with"
-            " threads 1: polars with POLARS_MAX_THREADS=1, pyarrow with use_threads=False, and pandas"
-            " (its C parser runs on one thread); the other rows use every CPU. numpy ndarray.tolist() gets"
+            " orvantis_core is faster. threads is what each loader was asked to use (pandas has no"
+            " setting), CPU / wall what it used: above 1, other threads worked beside the calling one."
+            " polars with POLARS_MAX_THREADS=1 and pyarrow with use_threads=False still run part of their"
+            " work on other threads, which shortens their wall time and counts in their CPU time."
+            " orvantis_core starts no threads, so its fair peers are those two, compared in CPU time; the"
+            " rows with threads all use every CPU. numpy ndarray.tolist() gets"
             " the values loaded by pyarrow before the timed region and turns each column into a list of"
             " floats, as the frame dict holds them: the least any loader that returns Python floats spends."
         ),

@@ -121,7 +121,7 @@ class PyarrowOneThread(Pyarrow):
 
 
 class Pandas:
-    label = "pandas.read_csv (C parser, one thread)"
+    label = "pandas.read_csv (C parser)"
 
     def __init__(self, path):
         import pandas

@@ -15,7 +15,8 @@ FRAME_CELL = 8
 FLOAT_BLOCK = -(-sys.getsizeof(1.0) // 16) * 16
 FRAME_DICT_CELL = FLOAT_BLOCK + 8  # a float object in its block plus its list slot
 OURS = "orvantis_core"
-ONE_THREAD = {"orvantis_core", "polars-1t", "pyarrow-1t", "pandas", "numpy-tolist"}
+ONE_THREAD = {"orvantis_core", "polars-1t", "pyarrow-1t", "numpy-tolist"}
+NO_THREAD_SETTING = {"pandas"}
 CHART_PEERS = ["polars-1t", "pyarrow-1t", "pandas", "polars", "pyarrow"]
 LIBRARIES = ["numpy", "pandas", "polars", "pyarrow", "matplotlib"]
 
@@ -69,17 +70,18 @@ def shapes_table(shapes, sizes):
 def load_rows(shape, results):
     ours = results[OURS]
     for loader, result in results.items():
-        threads = "1" if loader in ONE_THREAD else "all"
+        threads = "1" if loader in ONE_THREAD else "default" if loader in NO_THREAD_SETTING else "all"
         if loader == OURS:
             ratios = ("ours", "ours")
         else:
             ratios = (ratio(result["wall"], ours["wall"]), ratio(result["cpu"], ours["cpu"]))
         label = shape_label(shape) if loader == OURS else ""
-        yield (label, LOADERS[loader].label, threads, ms(result["wall"]), ms(result["cpu"]), *ratios)
+        parallelism = f"{result['cpu'] / result['wall']:.2f}"
+        yield (label, LOADERS[loader].label, threads, ms(result["wall"]), ms(result["cpu"]), parallelism, *ratios)
 
 
 def load_table(shapes, loads):
-    header = ["shape", "loader", "threads", "wall (ms)", "CPU (ms)", "peer/ours wall", "peer/ours CPU"]
+    header = ["shape", "loader", "threads", "wall (ms)", "CPU (ms)", "CPU / wall", "peer/ours wall", "peer/ours CPU"]
     return table(header, [row for shape in shapes for row in load_rows(shape, loads[shape.key])])
 
 

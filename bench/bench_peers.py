@@ -9,9 +9,9 @@ repository root:
 
 The Markdown tables go to stdout (the README's Benchmarks section is pasted from them),
 progress to stderr. Inputs are generated with a fixed seed under bench/data/ (git-ignored,
-or --data-dir) and reused by later runs, except the scaling files, which are written afresh
-for each run and deleted after use. The parse-only figures need g++ and bench/csv_parse_bench.cpp; without
-that source the run says so and leaves them out.
+or --data-dir) and reused by later runs, except the scaling files, which are written
+afresh for each run and deleted after use. The parse-only figures need g++ and
+bench/csv_parse_bench.cpp; without that source the run says so and leaves them out.
 """
 
 import argparse
@@ -122,7 +122,7 @@ def scaling_step(program, megabytes, args):
     progress(f"scaling {megabytes} MB: {shape.rows:,} rows")
     # Every size starts from a file just written, as reading costs what the page cache makes
     # it: a file written just now read at 0.04 ms/MB here, the same file cached since an
-    # earlier run at 0.10 ms/MB, which alone put 10 MB 8% behind 1 GB.
+    # earlier run at 0.10 ms/MB, which alone put 10 MB about 7% behind 1 GB.
     path = args.data_dir / shape.file_name()
     write_csv(shape, path)
     try:

@@ -536,11 +536,18 @@ constexpr std::array<PointPlace, kNoPoint + 1> kPointPlaces = [] {
     return places;
 }();
 
-// True when all 16 bytes of `values` are at most 9.
-bool all_digits(__m128i values) {
-    const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())) == 0xFFFF;
+// The 16 bytes at `text` as digit values, each XOR '0'.
+__m128i load_16_values(const char* text) {
+    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8('0'));
 }
+
+// Bit i set when byte i of `values` is at most 9.
+unsigned digit_lanes(__m128i values) {
+    const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())));
+}
+
+bool all_digits(__m128i values) { return digit_lanes(values) == 0xFFFF; }
 
 // The numbers written by the low and by the high 8 digit values of `digits`,
 // in the low and the high 32 bits, with SSE2: about 15 instructions where two
@@ -579,7 +586,7 @@ bool read_three_words(std::uint64_t first, const char* rest, const PointPlace& p
     if (non_digit_bytes(first) != 0 || leading > 999) {
         return false;
     }
-    const __m128i bytes = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rest)), _mm_set1_epi8('0'));
+    const __m128i bytes = load_16_values(rest);
     const __m128i up_to_point = _mm_loadu_si128(reinterpret_cast<const __m128i*>(place.later_up_to_point.data()));
     const __m128i below_point = _mm_and_si128(_mm_xor_si128(bytes, _mm_slli_si128(bytes, 1)), up_to_point);
     const __m128i values = _mm_xor_si128(bytes, below_point);
@@ -603,10 +610,7 @@ std::size_t first_non_digit(const char* text, std::size_t size, std::uint64_t he
         const std::uint64_t last_others = non_digit_bytes(load_8(text + size - kWordSize) ^ kZeroDigits);
         return last_others != 0 ? size - kWordSize + __builtin_ctzll(last_others) / 8 : 0;
     }
-    const __m128i last_bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + size - 2 * kWordSize));
-    const __m128i last_values = _mm_xor_si128(last_bytes, _mm_set1_epi8('0'));
-    const __m128i digits = _mm_cmpeq_epi8(_mm_subs_epu8(last_values, _mm_set1_epi8(9)), _mm_setzero_si128());
-    const auto last_others = static_cast<unsigned>(~_mm_movemask_epi8(digits) & 0xFFFF);
+    const unsigned last_others = ~digit_lanes(load_16_values(text + size - 2 * kWordSize)) & 0xFFFF;
     return last_others != 0 ? size - 2 * kWordSize + __builtin_ctz(last_others) : 0;
 }
 
@@ -690,7 +694,7 @@ bool round_fraction(std::uint64_t digits, std::size_t place, bool negative, doub
     const std::uint64_t significand = (with_rounding_bit + 1) >> 1;
     const auto biased_exponent =
         static_cast<std::uint64_t>(power.bias + static_cast<std::int64_t>(leading_bit) - shift);
-    value = from_bits((biased_exponent << kMantissaBits) + significand + (std::uint64_t{negative} << 63));
+    value = with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
     return true;
 }
 
@@ -706,7 +710,7 @@ bool round_fraction(std::uint64_t digits, std::size_t place, bool negative, doub
 bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& digits, std::size_t& place) {
     const std::uint64_t others = non_digit_bytes(first);
     const std::uint64_t point = others & (0 - others);
-    __m128i values = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(rest)), _mm_set1_epi8('0'));
+    __m128i values = load_16_values(rest);
     std::uint64_t leading_digits = first;
     if (__builtin_expect(others == 0, 0)) {
         if (rest[0] != '.') {

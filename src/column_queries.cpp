@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "kestrane_dataframe.hpp"
+#include "messages.hpp"
 
 namespace py = pybind11;
 
@@ -10,10 +11,10 @@ py::tuple KestraneDataFrame::shape() {
 }
 
 py::object KestraneDataFrame::get_column(const std::string& name) {
-    print_message(py::make_tuple("C++: ", name, " sutun verisi isteniyor."));
+    messages::column_requested(name);
     const auto found = data.find(name);
     if (found == data.end()) {
-        print_message(py::make_tuple("HATA: ", name, " sutunu bulunamadi."));
+        messages::requested_column_missing(name);
         return py::none();
     }
     const auto scope = walk();
@@ -23,7 +24,7 @@ py::object KestraneDataFrame::get_column(const std::string& name) {
 std::size_t KestraneDataFrame::count_nan(const std::string& name) {
     const auto found = data.find(name);
     if (found == data.end()) {
-        print_message(py::make_tuple("HATA: '", name, "' sutunu bulunamadi."));
+        messages::column_missing(name);
         return 0;
     }
     const auto& cells = found->second;

@@ -3,16 +3,13 @@
 
 #include "csv_text.hpp"
 #include "kestrane_dataframe.hpp"
+#include "messages.hpp"
 
 namespace py = pybind11;
 
 namespace {
 
 using Column = std::vector<double>;
-
-void warn_unreadable_cell(std::string_view text) {
-    print_message(py::make_tuple("C++: '", text, "' double'a çevrilemedi. NaN olarak işaretleniyor."));
-}
 
 // One empty column per distinct name.
 std::map<std::string, Column> empty_columns(const std::vector<std::string>& names) {
@@ -44,10 +41,10 @@ std::vector<Column*> columns_by_position(std::map<std::string, Column>& data, co
 }  // namespace
 
 py::object KestraneDataFrame::read_csv(const std::string& path) {
-    print_message(py::make_tuple("C++: ", path, " dosyası okunuyor..."));
+    messages::reading_file(path);
     csv::Reader reader(path, check_signals);
     if (!reader.is_open()) {
-        print_message(py::make_tuple("HATA: Dosya açılamadı!"));
+        messages::file_not_opened();
         return py::none();
     }
     const auto scope = walk();
@@ -58,12 +55,12 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
         std::map<std::string, Column> fresh = empty_columns(names);
         columns = std::move(names);
         data = std::move(fresh);
-        reader.read_rows(columns_by_position(data, columns), warn_unreadable_cell);
+        reader.read_rows(columns_by_position(data, columns), messages::unreadable_cell);
     } catch (const csv::ReadError& error) {
         raise_os_error(error, path);
     }
 
     const std::size_t rows = data.empty() ? 0 : data.begin()->second.size();
-    print_message(py::make_tuple("C++: ", rows, " satır ve ", columns.size(), " sütun başarıyla okundu."));
+    messages::file_loaded(rows, columns.size());
     return frame_dict();
 }

@@ -1,4 +1,5 @@
 #include "kestrane_dataframe.hpp"
+#include "messages.hpp"
 
 namespace py = pybind11;
 
@@ -19,11 +20,11 @@ void fill_with_mean(const std::string& name, std::vector<double>& cells) {
         return;
     }
     const double mean = sum / static_cast<double>(count);
-    print_message(py::make_tuple("C++: '", name, "' sutununun ortalamasi hesaplandi: ", mean));
+    messages::column_mean(name, mean);
     for (double& cell : cells) {
         if (cell != cell) {
             cell = mean;
-            print_message(py::make_tuple("C++: '", name, "' sutunundaki bir NaN degeri ortalama ile dolduruldu."));
+            messages::nan_filled(name);
         }
     }
 }
@@ -32,10 +33,10 @@ void fill_with_mean(const std::string& name, std::vector<double>& cells) {
 
 py::object KestraneDataFrame::auto_preprocess() {
     const auto scope = walk();
-    print_message(py::make_tuple("C++: Veri otomatik olarak ön isleniyor..."));
+    messages::preprocessing_started();
     for (auto& [name, cells] : data) {
         fill_with_mean(name, cells);
     }
-    print_message(py::make_tuple("C++: On isleme tamamladi."));
+    messages::preprocessing_finished();
     return frame_dict();
 }

@@ -69,10 +69,6 @@ private:
 
 double get_mean(const std::vector<double>& values);
 
-// Writes one console line: str() of every part, joined by single spaces,
-// then "\n", to the sys.stdout of the moment, without flushing.
-void print_message(const pybind11::tuple& parts);
-
 // Runs pending signal handlers; a KeyboardInterrupt, or any exception a
 // handler raises, is thrown as py::error_already_set.
 void check_signals();

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 
 #include "kestrane_dataframe.hpp"
+#include "messages.hpp"
 
 namespace py = pybind11;
 
@@ -43,8 +44,6 @@ private:
 
 }  // namespace pybind11::detail
 
-void print_message(const py::tuple& parts) { py::print(*parts); }
-
 void check_signals() {
     if (PyErr_CheckSignals() != 0) {
         throw py::error_already_set();
@@ -52,8 +51,6 @@ void check_signals() {
 }
 
 namespace {
-
-void merhaba_kestrane() { print_message(py::make_tuple("Kestrane'in C++ çekirdeği çalışıyor!")); }
 
 // Whether `self` is a frame that __init__ built. For None the binding library
 // passes a null pointer; for an instance whose __init__ has not run it passes
@@ -119,5 +116,5 @@ PYBIND11_MODULE_EXEC(orvantis_core, m) {
 
     m.def(
         "get_mean", [](const MeanValues& values) { return get_mean(values); }, "Get the mean of the specified column.");
-    m.def("merhaba_kestrane", &merhaba_kestrane);
+    m.def("merhaba_kestrane", &messages::greeting);
 }

@@ -1,6 +1,5 @@
 #include "kestrane_dataframe.hpp"
-
-namespace py = pybind11;
+#include "messages.hpp"
 
 namespace {
 
@@ -20,7 +19,7 @@ KestraneDataFrame KestraneDataFrame::filter_by(const std::string& name, double v
     KestraneDataFrame result;
     const auto filter_column = data.find(name);
     if (filter_column == data.end()) {
-        print_message(py::make_tuple("HATA: '", name, "' sutunu bulunamadi."));
+        messages::column_missing(name);
         return result;
     }
     const std::vector<std::size_t> rows = matching_rows(filter_column->second, value);

@@ -2,6 +2,8 @@
 
 #include "console.hpp"
 
+#include <algorithm>
+
 namespace py = pybind11;
 
 namespace console {
@@ -17,13 +19,51 @@ py::object owned(PyObject* result) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-py::object joined(const py::object* texts, std::size_t count) {
-    const py::object items = owned(PyTuple_New(static_cast<Py_ssize_t>(count)));
-    for (std::size_t i = 0; i < count; ++i) {
-        PyTuple_SET_ITEM(items.ptr(), static_cast<Py_ssize_t>(i), py::object(texts[i]).release().ptr());
+Py_ssize_t length_of(const Piece& piece) {
+    return piece.text ? PyUnicode_GET_LENGTH(piece.text.ptr()) : static_cast<Py_ssize_t>(piece.literal.size());
+}
+
+Py_UCS4 max_char_of(const Piece& piece) {
+    if (piece.text) {
+        return PyUnicode_MAX_CHAR_VALUE(piece.text.ptr());
     }
-    const py::object space = owned(PyUnicode_FromStringAndSize(" ", 1));
-    return owned(PyUnicode_Join(space.ptr(), items.ptr()));
+    return piece.literal.empty() ? 0 : *std::max_element(piece.literal.begin(), piece.literal.end());
+}
+
+// Copies `piece` into `line` at `position`; returns the position after it.
+Py_ssize_t copy_into(const py::object& line, Py_ssize_t position, const Piece& piece) {
+    if (piece.text) {
+        const Py_ssize_t length = PyUnicode_GET_LENGTH(piece.text.ptr());
+        if (PyUnicode_CopyCharacters(line.ptr(), position, piece.text.ptr(), 0, length) < 0) {
+            throw py::error_already_set();
+        }
+        return position + length;
+    }
+    const int kind = PyUnicode_KIND(line.ptr());
+    void* const data = PyUnicode_DATA(line.ptr());
+    for (const char32_t code_point : piece.literal) {
+        PyUnicode_WRITE(kind, data, position++, code_point);
+    }
+    return position;
+}
+
+// The pieces joined by single spaces, as str.join gives them.
+py::object joined(const Piece* pieces, std::size_t count) {
+    Py_ssize_t length = static_cast<Py_ssize_t>(count) - 1;
+    Py_UCS4 max_char = ' ';
+    for (std::size_t i = 0; i < count; ++i) {
+        length += length_of(pieces[i]);
+        max_char = std::max(max_char, max_char_of(pieces[i]));
+    }
+    py::object line = owned(PyUnicode_New(length, max_char));
+    Py_ssize_t position = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i != 0) {
+            PyUnicode_WRITE(PyUnicode_KIND(line.ptr()), PyUnicode_DATA(line.ptr()), position++, ' ');
+        }
+        position = copy_into(line, position, pieces[i]);
+    }
+    return line;
 }
 
 void call_write(const py::object& write, const py::object& text) {
@@ -32,16 +72,16 @@ void call_write(const py::object& write, const py::object& text) {
 
 }  // namespace
 
-py::object text_of(std::string_view text) {
-    return owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+Piece piece_of(std::string_view text) {
+    return {{}, owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr))};
 }
 
-py::object text_of(std::size_t count) { return owned(PyObject_Str(owned(PyLong_FromSize_t(count)).ptr())); }
+Piece piece_of(std::size_t count) { return {{}, owned(PyObject_Str(owned(PyLong_FromSize_t(count)).ptr()))}; }
 
-py::object text_of(double real) { return owned(PyObject_Str(owned(PyFloat_FromDouble(real)).ptr())); }
+Piece piece_of(double real) { return {{}, owned(PyObject_Str(owned(PyFloat_FromDouble(real)).ptr()))}; }
 
-void write_joined(const py::object* texts, std::size_t count) {
-    const py::object line = joined(texts, count);
+void write(const Piece* pieces, std::size_t count) {
+    const py::object line = joined(pieces, count);
     // Borrowed from sys, or null without an error when sys has no stdout. Held
     // while its write is looked up, which may run Python code that replaces it.
     const auto stream = py::reinterpret_borrow<py::object>(PySys_GetObject("stdout"));
@@ -50,7 +90,7 @@ void write_joined(const py::object* texts, std::size_t count) {
     }
     const py::object write = owned(PyObject_GetAttrString(stream.ptr(), "write"));
     call_write(write, line);
-    call_write(write, owned(PyUnicode_FromStringAndSize("\n", 1)));
+    call_write(write, owned(PyUnicode_FromOrdinal('\n')));
 }
 
 }  // namespace console

@@ -7,38 +7,37 @@
 namespace messages {
 
 using console::write_line;
-using std::string_view_literals::operator""sv;
 
-void greeting() { write_line("Kestrane'in C++ çekirdeği çalışıyor!"sv); }
+void greeting() { write_line(U"Kestrane'in C++ çekirdeği çalışıyor!"); }
 
-void reading_file(std::string_view path) { write_line("C++: "sv, path, " dosyası okunuyor..."sv); }
+void reading_file(std::string_view path) { write_line(U"C++: ", path, U" dosyası okunuyor..."); }
 
-void file_not_opened() { write_line("HATA: Dosya açılamadı!"sv); }
+void file_not_opened() { write_line(U"HATA: Dosya açılamadı!"); }
 
 void unreadable_cell(std::string_view text) {
-    write_line("C++: '"sv, text, "' double'a çevrilemedi. NaN olarak işaretleniyor."sv);
+    write_line(U"C++: '", text, U"' double'a çevrilemedi. NaN olarak işaretleniyor.");
 }
 
 void file_loaded(std::size_t rows, std::size_t columns) {
-    write_line("C++: "sv, rows, " satır ve "sv, columns, " sütun başarıyla okundu."sv);
+    write_line(U"C++: ", rows, U" satır ve ", columns, U" sütun başarıyla okundu.");
 }
 
-void column_requested(std::string_view name) { write_line("C++: "sv, name, " sutun verisi isteniyor."sv); }
+void column_requested(std::string_view name) { write_line(U"C++: ", name, U" sutun verisi isteniyor."); }
 
-void requested_column_missing(std::string_view name) { write_line("HATA: "sv, name, " sutunu bulunamadi."sv); }
+void requested_column_missing(std::string_view name) { write_line(U"HATA: ", name, U" sutunu bulunamadi."); }
 
-void column_missing(std::string_view name) { write_line("HATA: '"sv, name, "' sutunu bulunamadi."sv); }
+void column_missing(std::string_view name) { write_line(U"HATA: '", name, U"' sutunu bulunamadi."); }
 
-void preprocessing_started() { write_line("C++: Veri otomatik olarak ön isleniyor..."sv); }
+void preprocessing_started() { write_line(U"C++: Veri otomatik olarak ön isleniyor..."); }
 
 void column_mean(std::string_view name, double mean) {
-    write_line("C++: '"sv, name, "' sutununun ortalamasi hesaplandi: "sv, mean);
+    write_line(U"C++: '", name, U"' sutununun ortalamasi hesaplandi: ", mean);
 }
 
 void nan_filled(std::string_view name) {
-    write_line("C++: '"sv, name, "' sutunundaki bir NaN degeri ortalama ile dolduruldu."sv);
+    write_line(U"C++: '", name, U"' sutunundaki bir NaN degeri ortalama ile dolduruldu.");
 }
 
-void preprocessing_finished() { write_line("C++: On isleme tamamladi."sv); }
+void preprocessing_finished() { write_line(U"C++: On isleme tamamladi."); }
 
 }  // namespace messages

@@ -1,0 +1,142 @@
+"""Every console message, and every way writing one can fail, as the exact sequence of write calls."""
+
+import io
+import sys
+
+import pytest
+
+from orvantis_core import KestraneDataFrame, merhaba_kestrane
+
+WARNING = "' double'a çevrilemedi. NaN olarak işaretleniyor."
+
+
+def loaded(csv_file, content):
+    frame, saved = KestraneDataFrame(), sys.stdout
+    sys.stdout = io.StringIO()
+    try:
+        frame.read_csv(csv_file(content))
+    finally:
+        sys.stdout = saved
+    return frame
+
+
+def lines_written(*lines):
+    return [part for line in lines for part in (line, "\n")]
+
+
+@pytest.mark.parametrize(
+    "act, lines",
+    [
+        (lambda frame, path: merhaba_kestrane(), ["Kestrane'in C++ çekirdeği çalışıyor!"]),
+        (
+            lambda frame, path: frame.read_csv(path + ".missing"),
+            ["C++:  {path}.missing  dosyası okunuyor...", "HATA: Dosya açılamadı!"],
+        ),
+        (
+            lambda frame, path: frame.read_csv(path),
+            [
+                "C++:  {path}  dosyası okunuyor...",
+                "C++: ' x y " + WARNING,
+                "C++:  2  satır ve  2  sütun başarıyla okundu.",
+            ],
+        ),
+        (lambda frame, path: frame.get_column("a"), ["C++:  a  sutun verisi isteniyor."]),
+        (
+            lambda frame, path: frame.get_column("ğ b"),
+            ["C++:  ğ b  sutun verisi isteniyor.", "HATA:  ğ b  sutunu bulunamadi."],
+        ),
+        (lambda frame, path: frame.count_nan(""), ["HATA: '  ' sutunu bulunamadi."]),
+        (lambda frame, path: frame.filter_by(b"z", 1), ["HATA: ' z ' sutunu bulunamadi."]),
+        (
+            lambda frame, path: frame.auto_preprocess(),
+            [
+                "C++: Veri otomatik olarak ön isleniyor...",
+                "C++: ' a ' sutununun ortalamasi hesaplandi:  0.15000000000000002",
+                "C++: ' b ' sutununun ortalamasi hesaplandi:  1e+16",
+                "C++: ' b ' sutunundaki bir NaN degeri ortalama ile dolduruldu.",
+                "C++: On isleme tamamladi.",
+            ],
+        ),
+    ],
+    ids=["greeting", "not opened", "loaded", "column", "missing column", "missing quoted", "filter", "imputation"],
+)
+def test_each_message_is_its_text_then_a_line_feed(csv_file, console, act, lines):
+    content = "a,b\n0.1,1e16\n0.2,x y\n"
+    path, frame = csv_file(content), loaded(csv_file, content)
+    act(frame, path)
+    assert (console.writes, console.flushes) == (lines_written(*(line.format(path=path) for line in lines)), 0)
+
+
+@pytest.mark.parametrize(
+    "act, error, lines_before",
+    [
+        (lambda frame, path: frame.get_column(b"a\xff"), (b"a\xff", 1, 2), 0),
+        (lambda frame, path: frame.count_nan(b"\xe2\x82"), (b"\xe2\x82", 0, 2), 0),
+        (lambda frame, path: frame.read_csv(path), (b"\xe9t\xe9", 0, 1), 1),
+    ],
+    ids=["name", "truncated name", "cell"],
+)
+def test_text_that_is_not_utf8_raises_its_own_decode_error_and_writes_nothing(
+    csv_file, console, act, error, lines_before
+):
+    path = csv_file(b"a\n\xe9t\xe9\n")
+    with pytest.raises(UnicodeDecodeError) as raised:
+        act(KestraneDataFrame(), path)
+    assert (raised.value.object, raised.value.start, raised.value.end) == error
+    assert console.writes == lines_written(f"C++:  {path}  dosyası okunuyor...")[: 2 * lines_before]
+
+
+class FailingStream(io.StringIO):
+    """Raises OSError on the write call numbered `failing` (from 1)."""
+
+    def __init__(self, failing):
+        super().__init__()
+        self.failing, self.calls = failing, 0
+
+    def write(self, text):
+        self.calls += 1
+        if self.calls == self.failing:
+            raise OSError("disk full")
+        return super().write(text)
+
+
+class SwappingStream(io.StringIO):
+    """Replaces its write attribute during the first write; that line's line feed must still come here."""
+
+    def write(self, text):
+        self.write = lambda text: None
+        return super().write(text)
+
+
+@pytest.mark.parametrize(
+    "stream, error, left",
+    [
+        (None, AttributeError, None),
+        (object(), AttributeError, None),
+        (FailingStream(failing=1), OSError, ""),
+        (FailingStream(failing=2), OSError, "C++:  a  sutun verisi isteniyor."),
+        (SwappingStream(), None, "C++:  a  sutun verisi isteniyor.\n"),
+    ],
+    ids=["None", "without write", "first write raises", "line feed raises", "write swapped"],
+)
+def test_stream_failures_leave_the_operation(monkeypatch, stream, error, left):
+    monkeypatch.setattr(sys, "stdout", stream)
+    frame = KestraneDataFrame()
+    if error is None:
+        assert frame.get_column("a") is None
+    else:
+        with pytest.raises(error):
+            frame.get_column("a")
+    if left is not None:
+        assert stream.getvalue() == left
+
+
+def test_without_sys_stdout_every_message_is_dropped_and_the_load_goes_on(csv_file, monkeypatch, capfd):
+    path = csv_file("a,b\nx,2\n")
+    monkeypatch.delattr(sys, "stdout")
+    frame = KestraneDataFrame()
+    result = frame.read_csv(path)
+    assert result["columns"] == ["a", "b"]
+    assert result["data"]["b"] == [2.0]
+    assert frame.auto_preprocess()["data"]["b"] == [2.0]
+    assert capfd.readouterr() == ("", "")

@@ -15,20 +15,24 @@ bench/csv_parse_bench.cpp; without that source the run says so and leaves them o
 """
 
 import argparse
+import os
 import shutil
 import sys
 from pathlib import Path
 
+import baseline_module
 import fresh
+import messages
 import operations
 import parse_only
 import report
-from load_child import LOADERS
+from load_child import BASELINE_MODULE_ENV, CONSOLE_LOADERS, LOADERS
 from shapes import SHAPES, ensure_csv, rows_for_size, write_csv
 
 BENCH_DIR = Path(__file__).resolve().parent
 QUICK_DIVISOR = 100
 OPERATIONS_SHAPE = "b"
+MESSAGE_LINES = 200_000
 
 
 def progress(message):
@@ -49,6 +53,7 @@ def parse_args():
     parser.add_argument("--parse-bench-extra", type=Path, nargs="*", default=[], help="more sources to link")
     args = parser.parse_args()
     args.repeat = args.repeat or (2 if args.quick else 3)
+    args.message_lines = MESSAGE_LINES // QUICK_DIVISOR if args.quick else MESSAGE_LINES
     args.parse_repeat = args.parse_repeat or (2 if args.quick else 7)
     if args.scaling_mb is None:
         args.scaling_mb = [1, 2, 5] if args.quick else [10, 100, 1000]
@@ -83,15 +88,20 @@ def warm_up(shapes, paths):
     """One untimed load per loader: on this virtual machine the first loads of a run were seen
     to be slower than later ones, which would count against the first shape."""
     progress("warm-up")
-    for loader in LOADERS:
+    for loader in loaders_for(shapes[0]):
         fresh.measure_load(loader, paths[shapes[0].key], 1)
+
+
+def loaders_for(shape):
+    """Every loader; those that only send the console lines elsewhere where there are many."""
+    return [loader for loader in LOADERS if shape.warnings_per_row or loader not in CONSOLE_LOADERS]
 
 
 def measure_loads(shapes, paths, repeat):
     loads = {}
     for shape in shapes:
         loads[shape.key] = {}
-        for loader in LOADERS:
+        for loader in loaders_for(shape):
             progress(f"load {shape.key}: {loader}")
             result = fresh.measure_load(loader, paths[shape.key], repeat)
             check_dimensions(shape, loader, result)
@@ -137,7 +147,7 @@ def scaling_step(program, megabytes, args):
         path.unlink()
 
 
-def notes(repeat, parse_repeat, parse_source):
+def notes(repeat, parse_repeat, parse_source, message_lines):
     return {
         "loading": (
             f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
@@ -174,6 +184,11 @@ def notes(repeat, parse_repeat, parse_source):
             "Files generated like a, of about the given size; read_csv and parse-only measured as above."
             " read_csv MB/s counts the frame dict too."
         ),
+        "messages": messages.__doc__.split("\n\n", 1)[1].replace("\n", " ").strip()
+        + f" N = {message_lines:,}, R = {repeat}. The loads above count their console lines too: the"
+        f" orvantis_core rows send them to os.devnull, and on inputs with text the console rows send them"
+        f" to io.StringIO or to a file; the earlier revision's row is {baseline_module.REVISION}, whose lines"
+        " went through pybind11::print, built and run in turn with today's.",
         "memory": (
             "Peak resident size during the load minus the size before it (VmHWM restarted just before"
             f" the load), in the same fresh processes, lowest of {repeat}. MB means 10^6 bytes. The estimate"
@@ -191,10 +206,10 @@ def print_section(title, lines, note=""):
         print(f"\n{note}")
 
 
-def print_report(args, shapes, paths, loads, parse_figures, scaling, sections):
+def print_report(args, shapes, paths, loads, parse_figures, scaling, sections, message_figures):
     parses, baselines = parse_figures
     sizes = {key: path.stat().st_size for key, path in paths.items()}
-    note = notes(args.repeat, args.parse_repeat, args.parse_bench_source)
+    note = notes(args.repeat, args.parse_repeat, args.parse_bench_source, args.message_lines)
     print(report.machine_line())
     print_section("Inputs", report.shapes_table(shapes, sizes))
     print_section("Loading a CSV file", report.load_table(shapes, loads), note["loading"])
@@ -208,6 +223,7 @@ def print_report(args, shapes, paths, loads, parse_figures, scaling, sections):
     print_section("Peak memory of one load", report.memory_table(shapes, loads), note["memory"])
     ops_note = f"On input {OPERATIONS_SHAPE}, best of {args.repeat}.\n\n" + "\n".join(operations.NOTES)
     print_section("Other operations", report.operations_table(sections), ops_note)
+    print_section("Console lines", report.messages_table(message_figures), note["messages"])
 
 
 def main():
@@ -215,6 +231,7 @@ def main():
     shapes = selected_shapes(args)
     operations_shape = sized(next(shape for shape in SHAPES if shape.key == OPERATIONS_SHAPE), args.quick)
     paths = generate(shapes, args.data_dir)
+    os.environ[BASELINE_MODULE_ENV] = str(baseline_module.build(args.build_dir))
     program = parse_only.build(args.parse_bench_source, args.parse_bench_extra, args.build_dir)
     warm_up(shapes, paths)
     loads = measure_loads(shapes, paths, args.repeat)
@@ -224,7 +241,9 @@ def main():
     scaling = [scaling_step(program, megabytes, args) for megabytes in args.scaling_mb]
     progress("other operations")
     sections = operations.run_all(ensure_csv(operations_shape, args.data_dir), args.repeat)
-    print_report(args, shapes, paths, loads, (parses, baselines), scaling, sections)
+    progress("console lines")
+    message_figures = messages.measure(args.message_lines, args.repeat)
+    print_report(args, shapes, paths, loads, (parses, baselines), scaling, sections, message_figures)
     report.chart(shapes, loads, sections, args.chart)
     progress(f"chart: {args.chart}")
 

@@ -13,15 +13,26 @@ turn with it, ndarray.tolist() on the same values: both in the same state of the
 
 import contextlib
 import gc
+import io
 import json
 import os
 import sys
+import tempfile
 import time
+
+# The folder that holds the module built from the earlier revision (bench/baseline_module.py).
+BASELINE_MODULE_ENV = "ORVANTIS_BENCH_BASELINE_MODULE"
+# Loaders that differ from orvantis_core only in where the console lines go: measured on
+# inputs that print a line per cell.
+CONSOLE_LOADERS = {"orvantis_core-stringio", "orvantis_core-file"}
 
 
 @contextlib.contextmanager
-def quiet():
-    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
+def quiet(stream=None):
+    """Console lines go to `stream`, or to os.devnull."""
+    with contextlib.ExitStack() as stack:
+        target = stream if stream is not None else stack.enter_context(open(os.devnull, "w"))
+        stack.enter_context(contextlib.redirect_stdout(target))
         yield
 
 
@@ -49,8 +60,12 @@ class Ours:
         self.names = header_names(path)
         self.frame = orvantis_core.KestraneDataFrame()
 
+    def console(self):
+        """The stream that receives the load's console lines; None for os.devnull."""
+        return None
+
     def load(self):
-        with quiet():
+        with quiet(self.console()):
             return self.frame.read_csv(self.path)
 
     def dimensions(self, result):
@@ -70,6 +85,36 @@ class Ours:
             tolist_runs.append(timed(lambda: [values.tolist() for values in arrays])[1:])
         (wall, cpu), (_, tolist_cpu) = min(frame_dict_runs), min(tolist_runs)
         return {"frame_dict_wall": wall, "frame_dict_cpu": cpu, "tolist_cpu": tolist_cpu}
+
+
+class OursToStringIO(Ours):
+    label = "orvantis_core read_csv, console lines to io.StringIO"
+
+    def console(self):
+        return io.StringIO()
+
+    after_load = None
+
+
+class OursToFile(Ours):
+    label = "orvantis_core read_csv, console lines to a file"
+
+    def console(self):
+        return tempfile.TemporaryFile("w+", encoding="utf-8")
+
+    after_load = None
+
+
+class OursBaseline(Ours):
+    """The module as built from the revision that BASELINE_MODULE_ENV points to."""
+
+    label = "orvantis_core read_csv at the earlier revision (console to os.devnull)"
+
+    def __init__(self, path):
+        sys.path.insert(0, os.environ[BASELINE_MODULE_ENV])
+        super().__init__(path)
+
+    after_load = None
 
 
 class Polars:
@@ -139,10 +184,19 @@ class NumpyToList:
     label = "numpy ndarray.tolist() per column: the frame dict's floor"
 
     def __init__(self, path):
+        import numpy
+        import pyarrow
         import pyarrow.csv
 
         table = pyarrow.csv.read_csv(path)
-        self.columns = {name: table[name].to_numpy().astype(float, copy=False) for name in header_names(path)}
+        self.columns = {}
+        for name in header_names(path):
+            column = table[name]
+            numeric = pyarrow.types.is_floating(column.type) or pyarrow.types.is_integer(column.type)
+            # A text column holds NaN in the frame dict.
+            self.columns[name] = (
+                column.to_numpy().astype(float, copy=False) if numeric else numpy.full(len(column), numpy.nan)
+            )
 
     def load(self):
         return {name: values.tolist() for name, values in self.columns.items()}
@@ -153,6 +207,9 @@ class NumpyToList:
 
 LOADERS = {
     "orvantis_core": Ours,
+    "orvantis_core-stringio": OursToStringIO,
+    "orvantis_core-file": OursToFile,
+    "orvantis_core-before": OursBaseline,
     "polars-1t": PolarsOneThread,
     "polars": Polars,
     "pyarrow-1t": PyarrowOneThread,
@@ -188,7 +245,7 @@ def measure(loader):
         "columns": columns,
     }
     del result
-    if hasattr(loader, "after_load"):
+    if getattr(loader, "after_load", None):
         report.update(loader.after_load())
     return report
 

@@ -7,7 +7,7 @@ import subprocess
 import sys
 from importlib import metadata
 
-from load_child import LOADERS
+from load_child import CONSOLE_LOADERS, LOADERS
 
 MB = 1e6
 FRAME_CELL = 8
@@ -15,7 +15,7 @@ FRAME_CELL = 8
 FLOAT_BLOCK = -(-sys.getsizeof(1.0) // 16) * 16
 FRAME_DICT_CELL = FLOAT_BLOCK + 8  # a float object in its block plus its list slot
 OURS = "orvantis_core"
-ONE_THREAD = {"orvantis_core", "polars-1t", "pyarrow-1t", "numpy-tolist"}
+ONE_THREAD = {"orvantis_core", "polars-1t", "pyarrow-1t", "numpy-tolist", "orvantis_core-before", *CONSOLE_LOADERS}
 NO_THREAD_SETTING = {"pandas"}
 CHART_PEERS = ["polars-1t", "pyarrow-1t", "pandas", "polars", "pyarrow"]
 LIBRARIES = ["numpy", "pandas", "polars", "pyarrow", "matplotlib"]
@@ -182,12 +182,12 @@ def frame_estimate(shape):
 
 
 def memory_table(shapes, loads):
-    peers = [loader for loader in LOADERS if loader != OURS]
+    peers = [loader for loader in LOADERS if loader != OURS and loader not in CONSOLE_LOADERS]
     rows = []
     for shape in shapes:
         results = loads[shape.key]
         ours, estimate = results[OURS]["peak_bytes"], frame_estimate(shape)
-        peer_sizes = [megabytes(results[loader]["peak_bytes"]) for loader in peers]
+        peer_sizes = [megabytes(results[loader]["peak_bytes"]) if loader in results else "n/a" for loader in peers]
         rows.append((shape_label(shape), megabytes(ours), megabytes(estimate), f"{ours / estimate:.2f}", *peer_sizes))
     return table(["shape", "ours (MB)", "frame + frame dict (MB)", "ours / estimate", *peers], rows)
 
@@ -206,6 +206,14 @@ def operation_rows(section):
 def operations_table(sections):
     header = ["operation", "implementation", "wall (ms)", "CPU (ms)", "peer/ours wall", "peer/ours CPU"]
     return table(header, [row for section in sections for row in operation_rows(section)])
+
+
+def messages_table(figures):
+    rows = []
+    for stream, lines in figures.items():
+        for line, (ours, printed) in lines.items():
+            rows.append((stream, line, f"{ours * 1e9:,.0f}", f"{printed * 1e9:,.0f}", f"{ours / printed:.2f}"))
+    return table(["stream", "line", "ours (ns per line)", "print() (ns per line)", "ours / print()"], rows)
 
 
 def cpu_model():

@@ -29,6 +29,7 @@ class Shape:
     columns: int
     cells: Callable[[np.random.Generator, int, int], np.ndarray]
     line_end: bytes = b"\n"
+    warnings_per_row: int = 0
 
     @property
     def names(self):
@@ -102,6 +103,28 @@ def repr_cells(rng, rows, columns):
     return text.view(np.uint8).reshape(rows, columns, text.dtype.itemsize)
 
 
+def vocabulary_cells(rng, rows, words):
+    """One of `words` per row, as a (rows, width) byte matrix padded with zero bytes."""
+    vocabulary = np.array(words, dtype=bytes)
+    picked = vocabulary[rng.integers(0, len(words), rows)]
+    return picked.view(np.uint8).reshape(rows, vocabulary.dtype.itemsize)
+
+
+QUOTED_DATES = [f'"2024-{month:02}-{day:02}"'.encode() for month in range(1, 13) for day in range(1, 29)]
+LABELS = [b"north", b"south", b"east", b"west", b"centre", b"n/a", b"other"]
+
+
+def text_column_cells(rng, rows, columns):
+    """Cells as a, but c1 holds a quoted date (`"2024-03-17"`) and c2 a short label (`north`): no
+    number starts either, so each of their cells is NaN after a warning line."""
+    cells = signed_fixed_cells(rng, rows, columns)
+    for column, words in enumerate((QUOTED_DATES, LABELS)):
+        text = vocabulary_cells(rng, rows, words)
+        cells[:, column, :] = 0
+        cells[:, column, : text.shape[1]] = text
+    return cells
+
+
 def csv_text(cells, line_end):
     """One chunk of CSV lines from a (rows, columns, width) byte matrix."""
     rows, columns, _ = cells.shape
@@ -151,4 +174,5 @@ SHAPES = [
     Shape("d", "one column, cells as a, none empty", 8_000_000, 1, partial(signed_fixed_cells, empty_share=0)),
     Shape("e", "a with CRLF line ends", 1_000_000, 8, signed_fixed_cells, b"\r\n"),
     Shape("f", "wide, cells as b", 100_000, 1_000, short_cells),
+    Shape("g", "a with two text columns: quoted dates, labels", 1_000_000, 8, text_column_cells, warnings_per_row=2),
 ]

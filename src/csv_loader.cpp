@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <optional>
 #include <utility>
 
 #include "csv_text.hpp"
@@ -11,11 +12,30 @@ namespace {
 
 using Column = std::vector<double>;
 
+// Names handled between two signal checks while a wide header's columns are
+// set up: a few milliseconds of work.
+constexpr std::size_t kNamesPerSignalCheck = 4096;
+
+void check_signals_every_few_names(std::size_t index) {
+    if (index % kNamesPerSignalCheck == kNamesPerSignalCheck - 1) {
+        check_signals();
+    }
+}
+
+// Opening the file and reading it may wait for another thread of this process
+// to write to it (a FIFO, a pipe), so those calls run without the interpreter
+// lock; the frame is busy meanwhile. Nothing else the load does releases it.
+void call_without_interpreter_lock(const std::function<void()>& system_call) {
+    const py::gil_scoped_release unlocked;
+    system_call();
+}
+
 // One empty column per distinct name.
 std::map<std::string, Column> empty_columns(const std::vector<std::string>& names) {
     std::map<std::string, Column> columns;
-    for (const auto& name : names) {
-        columns.try_emplace(name);
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        check_signals_every_few_names(index);
+        columns.try_emplace(names[index]);
     }
     return columns;
 }
@@ -26,8 +46,9 @@ std::map<std::string, Column> empty_columns(const std::vector<std::string>& name
 std::vector<Column*> columns_by_position(std::map<std::string, Column>& data, const std::vector<std::string>& names) {
     std::vector<Column*> targets;
     targets.reserve(names.size());
-    for (const auto& name : names) {
-        targets.push_back(&data.at(name));
+    for (std::size_t index = 0; index < names.size(); ++index) {
+        check_signals_every_few_names(index);
+        targets.push_back(&data.at(names[index]));
     }
     return targets;
 }
@@ -42,12 +63,15 @@ std::vector<Column*> columns_by_position(std::map<std::string, Column>& data, co
 
 py::object KestraneDataFrame::read_csv(const std::string& path) {
     messages::reading_file(path);
-    csv::Reader reader(path, check_signals);
+    // Busy from before the open, which may let other threads run; a file that
+    // cannot be opened leaves the frame idle again before the message.
+    std::optional<BusyScope> scope(std::in_place, busy_);
+    csv::Reader reader(path, check_signals, csv::Reader::kDefaultChunkSize, call_without_interpreter_lock);
     if (!reader.is_open()) {
+        scope.reset();
         messages::file_not_opened();
         return py::none();
     }
-    const auto scope = walk();
     try {
         // The header and its columns are built aside, so a failure while
         // reading the header (a read error, MemoryError) leaves the frame as it was.

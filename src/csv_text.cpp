@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 #include <emmintrin.h>
 #include <fcntl.h>
@@ -24,14 +26,33 @@ using Column = std::vector<double>;
 // converted (16 to 256 KiB measured alike).
 constexpr std::size_t kIndexBlockSize = std::size_t{64} << 10;
 
-int open_for_reading(const std::string& path, const InterruptCheck& check_interrupt) {
+// The outcome of one system call: what it returned, and errno after it.
+struct CallOutcome {
+    long result = -1;
+    int error = 0;
+};
+
+// Makes `call` through `run_blocking`. errno is taken right after the call,
+// before anything else can change it.
+template <typename SystemCall>
+CallOutcome make_call(const BlockingCall& run_blocking, SystemCall call) {
+    CallOutcome outcome;
+    run_blocking([&outcome, &call] {
+        outcome.result = call();
+        outcome.error = errno;
+    });
+    return outcome;
+}
+
+int open_for_reading(const std::string& path, const InterruptCheck& check_interrupt, const BlockingCall& run_blocking) {
     if (path.find('\0') != std::string::npos) {
         return -1;
     }
     for (;;) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0 || errno != EINTR) {
-            return fd;
+        const CallOutcome opened =
+            make_call(run_blocking, [&path] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+        if (opened.result >= 0 || opened.error != EINTR) {
+            return static_cast<int>(opened.result);
         }
         check_interrupt();
     }
@@ -84,6 +105,22 @@ std::uint32_t* index_marks(const char* text, std::size_t size, std::uint32_t* ou
 
 bool only_carriage_returns(std::string_view text) { return text.find_first_not_of('\r') == std::string_view::npos; }
 
+// The lines of `lines` (each ending with '\n') that hold cells: those with a
+// byte other than '\r'.
+std::size_t rows_with_cells(std::string_view lines) {
+    std::size_t rows = 0;
+    bool has_cell = false;
+    for (const char byte : lines) {
+        if (byte == '\n') {
+            rows += has_cell ? 1 : 0;
+            has_cell = false;
+        } else if (byte != '\r') {
+            has_cell = true;
+        }
+    }
+    return rows;
+}
+
 // Where the tokenizer stands between two blocks: the start of the cell that
 // the next mark ends, its position in its line, and whether it holds a
 // carriage return.
@@ -132,13 +169,16 @@ void split_block(const char* block_start, const std::uint32_t* offset, const std
 // 1M x 8 numbers (conversion aside) went from 112 to 82 ms of CPU time, 40 of
 // which are the kernel's: the read copies and the columns' new pages.
 // Carriage returns are in the index too, so that no cell needs a scan of its
-// own for them; a block is checked for one with memchr.
+// own for them; a block is checked for one with memchr. check_interrupt is
+// called before each block: a block holds at most one cell per byte.
 template <typename OnCell>
-void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, OnCell&& on_cell) {
+void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, const InterruptCheck& check_interrupt,
+                   OnCell&& on_cell) {
     marks.resize(std::max(marks.size(), std::min(kIndexBlockSize, lines.size())));
     CellCursor cursor;
     cursor.cell_start = lines.data();
     for (std::size_t block = 0; block < lines.size(); block += kIndexBlockSize) {
+        check_interrupt();
         const char* const block_start = lines.data() + block;
         const std::size_t size = std::min(kIndexBlockSize, lines.size() - block);
         const std::uint32_t* const marks_end = index_marks(block_start, size, marks.data());
@@ -183,6 +223,10 @@ private:
 // 30% faster, but not a 10 MB file's, whose columns are too small for them:
 // 906, 1,240 and 1,485 MB/s at 10 MB, 100 MB and 1 GB, against 1,016, 1,083
 // and 1,153 MB/s without, a cost per byte that does not depend on the size.
+//
+// Room is best effort: when a column's room cannot be had (the address space
+// is limited, or memory is not overcommitted), that column and the ones after
+// it grow as they fill instead.
 class ColumnSpace {
 public:
     explicit ColumnSpace(const std::vector<Column*>& targets) {
@@ -197,10 +241,23 @@ public:
         }
     }
 
-    // Makes room in every column for `rows` more full rows.
-    void reserve_rows(std::size_t rows) {
-        for (const auto& [column, cells_per_row] : columns_) {
-            column->reserve(column->size() + rows * cells_per_row);
+    // Makes room in every column for `rows` more full rows, calling
+    // check_interrupt every few thousand columns. Kept out of the row loop
+    // that calls it: inlined there, it made the loop's code slower per cell.
+    [[gnu::noinline]] void reserve_rows(std::size_t rows, const InterruptCheck& check_interrupt) {
+        constexpr std::size_t kColumnsPerInterruptCheck = 4096;
+        for (std::size_t index = 0; index < columns_.size(); ++index) {
+            if (index % kColumnsPerInterruptCheck == kColumnsPerInterruptCheck - 1) {
+                check_interrupt();
+            }
+            const auto& [column, cells_per_row] = columns_[index];
+            try {
+                column->reserve(column->size() + rows * cells_per_row);
+            } catch (const std::bad_alloc&) {
+                return;
+            } catch (const std::length_error&) {
+                return;
+            }
         }
     }
 
@@ -210,10 +267,15 @@ private:
 
 }  // namespace
 
+void call_directly(const std::function<void()>& system_call) { system_call(); }
+
 ReadError::ReadError(int error_number) : std::system_error(error_number, std::generic_category(), "read") {}
 
-Reader::Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size)
-    : fd_(open_for_reading(path, check_interrupt)), check_interrupt_(std::move(check_interrupt)) {
+Reader::Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size,
+               BlockingCall run_blocking)
+    : check_interrupt_(std::move(check_interrupt)),
+      run_blocking_(std::move(run_blocking)),
+      fd_(open_for_reading(path, check_interrupt_, run_blocking_)) {
     if (!is_open()) {
         return;
     }
@@ -239,7 +301,7 @@ Reader::~Reader() {
 std::vector<std::string> Reader::read_header() {
     std::vector<std::string> names;
     std::string scratch;
-    for_each_cell(next_lines(true), marks_, [&](std::string_view piece, std::size_t, bool has_cr) {
+    for_each_cell(next_lines(true), marks_, check_interrupt_, [&](std::string_view piece, std::size_t, bool has_cr) {
         names.emplace_back(has_cr ? without_carriage_returns(piece, scratch) : piece);
     });
     if (!names.empty() && names.back().empty()) {
@@ -250,19 +312,24 @@ std::vector<std::string> Reader::read_header() {
 
 void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCell& on_unreadable_cell) {
     rows_offset_ = file_offset(unread());
+    const std::size_t positions = targets.size();
     ColumnSpace space(targets);
-    std::size_t rows_left = rows_for_first_chunk();
-    space.reserve_rows(rows_left);
+    // Room for the rows expected from `offset` on, as far as the bytes left
+    // can fill them; the rows expected are the rows until the next estimate.
+    const auto reserve_from = [&](std::uint64_t offset, std::size_t rows_expected) {
+        space.reserve_rows(std::min(rows_expected, full_rows_that_fit(offset, positions)), check_interrupt_);
+        return rows_expected;
+    };
+    std::size_t rows_left = reserve_from(rows_offset_, rows_for_first_chunk());
     std::size_t rows_read = 0;
     CellConverter convert(on_unreadable_cell);
     Column* const* const columns = targets.data();
-    const std::size_t positions = targets.size();
     for (std::string_view lines = next_lines(false); !lines.empty(); lines = next_lines(false)) {
-        for_each_cell(lines, marks_, [&](std::string_view cell, std::size_t position, bool has_cr) {
+        for_each_cell(lines, marks_, check_interrupt_, [&](std::string_view cell, std::size_t position, bool has_cr) {
             if (position == 0) {
                 if (rows_left == 0) {
-                    rows_left = rows_to_reserve(rows_read, file_offset(cell));
-                    space.reserve_rows(rows_left);
+                    const std::uint64_t offset = file_offset(cell);
+                    rows_left = reserve_from(offset, rows_to_expect(rows_read, offset));
                 }
                 --rows_left;
                 ++rows_read;
@@ -323,12 +390,12 @@ bool Reader::fill() {
 
 std::size_t Reader::read_some(char* destination, std::size_t size) {
     for (;;) {
-        const ssize_t count = ::read(fd_, destination, size);
-        if (count >= 0) {
-            return static_cast<std::size_t>(count);
+        const CallOutcome read = make_call(run_blocking_, [&] { return ::read(fd_, destination, size); });
+        if (read.result >= 0) {
+            return static_cast<std::size_t>(read.result);
         }
-        if (errno != EINTR) {
-            throw ReadError(errno);
+        if (read.error != EINTR) {
+            throw ReadError(read.error);
         }
         check_interrupt_();
     }
@@ -340,24 +407,21 @@ std::uint64_t Reader::file_offset(std::string_view text) const {
     return buffer_offset_ + static_cast<std::uint64_t>(text.data() - buffer_.data());
 }
 
-// Rows to reserve for before the first line, from the complete lines that the
-// first chunk holds after the header.
+// Rows to expect from line 2 on: the lines with cells that the first chunk
+// holds complete after the header, and those expected after them.
 std::size_t Reader::rows_for_first_chunk() const {
     const std::string_view chunk = unread();
     const std::size_t sample_size = chunk.rfind('\n') + 1;  // 0 without a line feed
-    if (sample_size == 0) {
-        return 0;
-    }
-    const auto lines = static_cast<std::size_t>(std::count(chunk.begin(), chunk.begin() + sample_size, '\n'));
-    return lines + rows_to_reserve(lines, file_offset(chunk.substr(sample_size)));
+    const std::size_t rows = rows_with_cells(chunk.substr(0, sample_size));
+    return rows + rows_to_expect(rows, file_offset(chunk.substr(sample_size)));
 }
 
-// Rows to reserve for after `offset`, where `rows_read` rows took the bytes
-// from line 2 to `offset`: the rest of the file at the same bytes per row,
-// plus 1/8. At least 1/8 of the rows read, so that a file that outgrows its
-// size still costs few copies, and as many rows as were read when the size of
-// the file is unknown.
-std::size_t Reader::rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const {
+// Rows to expect after `offset`, where `rows_read` rows with cells took the
+// bytes from line 2 to `offset`: the rest of the file at the same bytes per
+// row, plus 1/8. At least 1/8 of the rows read, so that a file that outgrows
+// its size still costs few copies, and as many rows as were read when the
+// size of the file is unknown.
+std::size_t Reader::rows_to_expect(std::size_t rows_read, std::uint64_t offset) const {
     constexpr std::size_t kFewRows = 16;
     if (file_size_ == 0 || rows_read == 0) {
         return std::max(rows_read, kFewRows);
@@ -366,6 +430,21 @@ std::size_t Reader::rows_to_reserve(std::size_t rows_read, std::uint64_t offset)
     const double bytes_left = offset < file_size_ ? static_cast<double>(file_size_ - offset) : 0.0;
     const auto projected = static_cast<std::size_t>(bytes_left / bytes_per_row * 1.125) + kFewRows;
     return std::max(projected, rows_read / 8);
+}
+
+// The most rows with a cell at each of `positions` that the bytes from
+// `offset` to the end of the file can hold: such a row takes at least
+// max(2, positions) bytes with its line feed (a one-byte cell, or a comma
+// between every two empty cells), and the last line has no line feed. When
+// the size of the file is unknown, as many bytes are taken to be left as the
+// rows have taken up to the end of what was read, so that room at most
+// doubles per estimate.
+std::size_t Reader::full_rows_that_fit(std::uint64_t offset, std::size_t positions) const {
+    std::uint64_t bytes_left = buffer_offset_ + end_ - rows_offset_;
+    if (file_size_ != 0) {
+        bytes_left = offset < file_size_ ? file_size_ - offset : 0;
+    }
+    return static_cast<std::size_t>((bytes_left + 1) / std::max<std::uint64_t>(positions, 2));
 }
 
 }  // namespace csv

@@ -19,9 +19,19 @@
 
 namespace csv {
 
-// Called while the reader waits for the file (on EINTR) and before every read
-// of a chunk. It may throw to abandon the read.
+// Called while the reader waits for the file (on EINTR), before every read of
+// a chunk, every 64 KiB of text split into cells and every few thousand
+// columns given room, so that the time between two calls stays short whatever
+// the shape of the file. It may throw to abandon the read.
 using InterruptCheck = std::function<void()>;
+
+// Runs `system_call`, an open or a read of the file that may wait for another
+// thread of the process (the writer of a FIFO or a pipe), and returns when it
+// has returned. The call throws nothing and sets errno.
+using BlockingCall = std::function<void(const std::function<void()>& system_call)>;
+
+// A BlockingCall that simply makes the call.
+void call_directly(const std::function<void()>& system_call);
 
 // Called with the text of a cell that holds no number, before NaN is appended
 // for it. It may throw to abandon the read.
@@ -45,7 +55,9 @@ public:
     // one whose first read fails (a directory, /proc/self/mem). Opening may
     // wait, for a FIFO; `check_interrupt` is called meanwhile. Each read asks
     // for `chunk_size` bytes (tiny sizes let tests reach every chunk boundary).
-    Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size = kDefaultChunkSize);
+    // Every open and read goes through `run_blocking`.
+    Reader(const std::string& path, InterruptCheck check_interrupt, std::size_t chunk_size = kDefaultChunkSize,
+           BlockingCall run_blocking = call_directly);
     ~Reader();
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
@@ -58,12 +70,15 @@ public:
 
     // Reads every line after the header (call read_header first). Every
     // column's room is reserved ahead from the size of the file, so no column
-    // is copied while it grows. The cell at position k of a line is appended
-    // to *targets[k] (a column may stand at several positions); cells past the
-    // last position are ignored unread. An empty cell, nan and NaN are NaN; a
-    // cell without a number is NaN after on_unreadable_cell. Throws ReadError,
-    // and std::out_of_range("stod") for a cell out of the double range; the
-    // columns then keep the values of the cells before it.
+    // is copied while it grows; never more room than the rest of the file
+    // could fill, and a column whose room cannot be had grows as it fills. The
+    // cell at position k of a line is appended to *targets[k] (a column may
+    // stand at several positions); cells past the last position are ignored
+    // unread. An empty cell, nan and NaN are NaN; a cell without a number is
+    // NaN after on_unreadable_cell. Throws ReadError, and
+    // std::out_of_range("stod") for a cell out of the double range; the
+    // columns then keep the values of the cells before it, as they do when
+    // check_interrupt throws.
     void read_rows(const std::vector<std::vector<double>*>& targets, const OnUnreadableCell& on_unreadable_cell);
 
 private:
@@ -73,10 +88,12 @@ private:
     std::string_view unread() const;                         // the bytes read and not handed out yet
     std::uint64_t file_offset(std::string_view text) const;  // of the first byte of `text`
     std::size_t rows_for_first_chunk() const;
-    std::size_t rows_to_reserve(std::size_t rows_read, std::uint64_t offset) const;
+    std::size_t rows_to_expect(std::size_t rows_read, std::uint64_t offset) const;
+    std::size_t full_rows_that_fit(std::uint64_t offset, std::size_t positions) const;
 
-    int fd_ = -1;
     InterruptCheck check_interrupt_;
+    BlockingCall run_blocking_;
+    int fd_ = -1;
     std::uint64_t file_size_ = 0;  // 0 when unknown
     std::vector<char> buffer_;
     std::size_t begin_ = 0;            // first byte not handed out yet

@@ -98,6 +98,7 @@ def limit_address_space(extra_bytes):
 
 EMPTY_LINES = b"\n" * 10_000_000
 DENSE_ROWS = 131_072
+ROW_OF_EIGHT = {name: [float(i)] for i, name in enumerate("abcdefgh", 1)}
 
 
 @pytest.mark.skipif(
@@ -106,25 +107,20 @@ DENSE_ROWS = 131_072
 )
 @pytest.mark.forked(timeout=60)
 @pytest.mark.parametrize(
-    "content, columns",
+    "content, columns, extra_megabytes",
     [
         # Rows are estimated from the lines that hold cells, not from the empty ones.
-        (
-            b"a,b,c,d,e,f,g,h\n" + EMPTY_LINES + b"1,2,3,4,5,6,7,8\n",
-            {name: [float(i)] for i, name in enumerate("abcdefgh", 1)},
-        ),
-        (
-            b"a,b,c,d,e,f,g,h\n1,2,3,4,5,6,7,8\n" + EMPTY_LINES,
-            {name: [float(i)] for i, name in enumerate("abcdefgh", 1)},
-        ),
-        # The first chunk promises 20 MB of such rows, 80 MB of room: more than the cap, so the column grows instead.
-        (b"a\n" + b"1\n" * DENSE_ROWS + EMPTY_LINES * 2, {"a": [1.0] * DENSE_ROWS}),
+        (b"a,b,c,d,e,f,g,h\n" + EMPTY_LINES + b"1,2,3,4,5,6,7,8\n", ROW_OF_EIGHT, 4),
+        (b"a,b,c,d,e,f,g,h\n1,2,3,4,5,6,7,8\n" + EMPTY_LINES, ROW_OF_EIGHT, 4),
+        # The first chunk promises 20 MB of such rows, 80 MB of room: more than the cap, so the column grows
+        # instead. The frame and its dict take about 5 MB.
+        (b"a\n" + b"1\n" * DENSE_ROWS + EMPTY_LINES * 2, {"a": [1.0] * DENSE_ROWS}, 16),
     ],
     ids=["empty lines, then a row", "a row, then empty lines", "dense rows, then empty lines"],
 )
-def test_room_for_the_columns_stays_within_a_capped_address_space(csv_file, console, content, columns):
+def test_room_for_the_columns_stays_within_a_capped_address_space(csv_file, console, content, columns, extra_megabytes):
     path = csv_file(content)
-    limit_address_space(32 << 20)
+    limit_address_space(extra_megabytes << 20)
     result = KestraneDataFrame().read_csv(path)
     assert console.lines() == [READING(path), LOADED(len(next(iter(columns.values()))), len(columns))]
     assert result == {"columns": list(columns), "data": columns}

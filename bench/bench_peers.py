@@ -7,7 +7,7 @@ repository root:
     python3 bench/bench_peers.py           # full run; also writes bench/benchmark_chart.png
     python3 bench/bench_peers.py --quick   # small inputs: a smoke run, chart in the data dir
 
-The Markdown tables go to stdout (the README's Benchmarks section is pasted from them),
+The Markdown tables go to stdout (pasted into bench/README.md under "Latest run"),
 progress to stderr. Inputs are generated with a fixed seed under bench/data/ (git-ignored,
 or --data-dir) and reused by later runs, except the scaling files, which are written
 afresh for each run and deleted after use. The parse-only figures need g++ and

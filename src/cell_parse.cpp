@@ -1,3 +1,5 @@
+// One CSV cell's text to a double, exactly as strtod reads it.
+
 #include "cell_parse.hpp"
 
 #include <algorithm>
@@ -15,14 +17,21 @@
 #include <emmintrin.h>
 #include <locale.h>
 
-// A cell is converted exactly, by the first of these that applies:
-// 1. Plain decimal text ("-12.5", "0.125e-3") of at most 15 digits and a
-//    power of ten up to 1e22: one IEEE multiplication or division of two
-//    exactly representable numbers, hence correctly rounded.
-// 2. Other plain decimal text of at most 19 significant digits: rounded from
-//    a 192-bit product with a truncated 128-bit power of five, whose error
-//    bound tells when it cannot decide the rounding.
-// 3. Everything else, and what step 2 cannot decide: strtod_l.
+// A cell is read as strtod reads it in the "C" locale: white space, a sign,
+// the number, then any text, which is ignored. A cell whose first byte cannot
+// start a number converts to nothing at once. A decimal number is converted
+// exactly, by the first of these that applies:
+// 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
+//    multiplication or division of two exactly representable numbers, hence
+//    correctly rounded.
+// 2. At most 19 significant digits: rounded from a 192-bit product with a
+//    truncated 128-bit power of five, whose error bound tells when it cannot
+//    decide the rounding.
+// 3. More digits: the value lies strictly between its first 19 digits and
+//    those plus one unit in their last place; when step 2 rounds both to the
+//    same double, the value rounds to it too.
+// 4. Hexadecimal numbers, infinities, NaNs, and what steps 2 and 3 cannot
+//    decide: strtod_l, called once.
 // The usual cells, -?D*(.D*)? of up to 24 bytes with the point, if any, among
 // the first 8, are read a word at a time, by length: up to 8 bytes (step 1
 // always; cell_words.hpp, inlined where parse_cell is called), 9 to 16 (step 1
@@ -72,33 +81,42 @@ locale_t c_locale() {
 
 // strtod with '.' as the decimal point whatever the process locale: a cell
 // must not change its value because the program set a locale with a decimal
-// comma.
-std::optional<double> strtod_in_c_locale(const char* text) {
+// comma. Sets `value`, or returns false when no number starts `text`.
+bool strtod_in_c_locale(const char* text, double& value) {
     char* end = nullptr;
     const int saved_errno = errno;
     errno = 0;
-    const double value = ::strtod_l(text, &end, c_locale());
+    const double result = ::strtod_l(text, &end, c_locale());
     const bool range_error = errno == ERANGE;
     errno = saved_errno;
     if (end == text) {
-        return std::nullopt;
+        return false;
     }
-    // glibc reports underflow as a range error too; only an overflow is one here.
-    if (range_error && std::isinf(value)) {
+    // glibc reports an underflow as a range error too, with a result of at
+    // most the smallest normal double; only an overflow is one here. It gives
+    // infinity, or the largest double when the rounding mode is towards zero.
+    if (range_error && std::fabs(result) > 1) {
         throw_overflow();
     }
-    return value;
+    value = result;
+    return true;
 }
 
-std::optional<double> parse_with_c_library(std::string_view cell, std::string& scratch) {
-    const std::string_view text = without_carriage_returns(cell, scratch);
-    if (is_missing(text)) {
-        return kQuietNaN;
+// strtod_in_c_locale for `text`, which is all of `scratch` or lies outside
+// it, copied with a terminating NUL: a short text to the stack, which saves
+// the string's bookkeeping, a longer one to `scratch`.
+bool strtod_for_text(std::string_view text, std::string& scratch, double& value) {
+    if (text.data() == scratch.data()) {
+        return strtod_in_c_locale(scratch.c_str(), value);
     }
-    if (text.data() != scratch.data()) {
-        scratch.assign(text.data(), text.size());  // for the terminating NUL
+    std::array<char, 64> copy{};
+    if (text.size() < copy.size()) {
+        std::memcpy(copy.data(), text.data(), text.size());
+        copy[text.size()] = '\0';
+        return strtod_in_c_locale(copy.data(), value);
     }
-    return strtod_in_c_locale(scratch.c_str());
+    scratch.assign(text.data(), text.size());
+    return strtod_in_c_locale(scratch.c_str(), value);
 }
 
 // More significant digits than this do not fit the 64-bit mantissa.
@@ -117,80 +135,189 @@ constexpr std::array<std::uint64_t, kMaxDigits + 1> kPowersOfTen = [] {
 // ---------------------------------------------------------------------------
 // Plain decimal text.
 
-// digits · 10^exponent, negated when `negative`.
+// digits · 10^exponent, negated when `negative`; with `truncated`, the
+// number's first kMaxDigits significant digits, followed by more that are not
+// all zeros.
 struct Decimal {
     std::uint64_t digits = 0;
-    std::size_t digit_count = 0;  // at least the significant digits in `digits`
+    std::size_t digit_count = 0;  // the significant digits in `digits`
     std::int64_t exponent = 0;
     bool negative = false;
+    bool truncated = false;
 };
 
 // ---------------------------------------------------------------------------
-// Any plain decimal cell, byte by byte.
+// Any cell, byte by byte, as strtod reads it.
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
+// The white space that strtod skips in the "C" locale.
+bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The bytes that can open a number for strtod: white space, a sign, a digit,
+// the point, and the first letters of "inf", "infinity" and "nan".
+constexpr std::array<bool, 256> kNumberStarts = [] {
+    std::array<bool, 256> starts{};
+    for (const unsigned char c : std::string_view(" \t\n\v\f\r+-.0123456789iInN")) {
+        starts[c] = true;
+    }
+    return starts;
+}();
+
+bool can_start_number(char c) { return kNumberStarts[static_cast<unsigned char>(c)]; }
+
+// Whether a word holds a carriage return: the XOR makes them its only zero
+// bytes, and the subtraction borrows into the top bit of a zero byte.
+bool has_carriage_return(std::uint64_t word) {
+    const std::uint64_t crs_zero = word ^ ('\r' * kEveryByte);
+    return ((crs_zero - kEveryByte) & ~crs_zero & kTopBitOfEveryByte) != 0;
+}
+
+// Whether `cell` holds a carriage return; without a call for up to 16 bytes.
+bool has_carriage_return(std::string_view cell) {
+    const std::size_t size = cell.size();
+    if (size - 1 < kWordSize) {
+        return has_carriage_return(load_short(cell));
+    }
+    if (size - 1 < 2 * kWordSize) {
+        return has_carriage_return(load_8(&cell[0])) || has_carriage_return(load_8(&cell[size - kWordSize]));
+    }
+    return size != 0 && std::memchr(cell.data(), '\r', size) != nullptr;
+}
+
+// The byte at `offset`, or NUL past the end: strtod stops at either.
 char byte_at(std::string_view text, std::size_t offset) { return offset < text.size() ? text[offset] : '\0'; }
 
 // Beyond this an exponent is left to the C library, so sums stay far from overflow.
 constexpr std::int64_t kMaxExponentDigitsValue = 1000000;
 
-// Reads the exponent's optional sign and digits at `offset` into
-// `decimal.exponent`. Returns the offset after them, or 0 when they do not
-// form an exponent the exact paths take.
-std::size_t read_exponent(std::string_view cell, std::size_t offset, Decimal& decimal) {
-    const bool negative = byte_at(cell, offset) == '-';
-    offset += negative || byte_at(cell, offset) == '+';
-    const std::size_t digits_start = offset;
+// Adds the exponent whose optional sign and digits start at `offset` to
+// `decimal.exponent`: nothing when no digit follows, as strtod then leaves
+// the 'e' unread. False for an exponent beyond kMaxExponentDigitsValue.
+bool add_exponent(std::string_view text, std::size_t offset, Decimal& decimal) {
+    const bool negative = byte_at(text, offset) == '-';
+    offset += negative || byte_at(text, offset) == '+';
     std::int64_t value = 0;
-    for (; is_digit(byte_at(cell, offset)); ++offset) {
-        value = value * 10 + (cell[offset] - '0');
+    for (; is_digit(byte_at(text, offset)); ++offset) {
+        value = value * 10 + (text[offset] - '0');
         if (value > kMaxExponentDigitsValue) {
-            return 0;
+            return false;
         }
     }
     decimal.exponent += negative ? -value : value;
-    return offset == digits_start ? 0 : offset;
+    return true;
 }
 
-// Reads a whole cell of the form -?D*(.D*)?([eE][+-]?D+)? with at least one
-// mantissa digit and at most 19 significant ones. Returns nullopt for any
-// other text (white space, '+', hexadecimal, words, trailing bytes).
-std::optional<Decimal> read_decimal(std::string_view cell) {
-    Decimal decimal;
-    decimal.negative = byte_at(cell, 0) == '-';
-    std::size_t offset = decimal.negative;
-    bool has_digit = false;
-    bool after_point = false;
-    for (;; ++offset) {
-        const char c = byte_at(cell, offset);
-        if (c == '.' && !after_point) {
-            after_point = true;
-            continue;
-        }
-        if (!is_digit(c)) {
-            break;
-        }
-        has_digit = true;
-        decimal.exponent -= after_point;
-        if (c == '0' && decimal.digits == 0) {
-            continue;  // a leading zero only scales
-        }
-        if (++decimal.digit_count > kMaxDigits) {
-            return std::nullopt;
-        }
-        decimal.digits = decimal.digits * 10 + (c - '0');
-    }
-    if (!has_digit) {
+// The digit values of the 8 bytes at `offset`, or nullopt when `text` ends
+// before them or one of them is not a digit.
+std::optional<std::uint64_t> eight_digits_at(std::string_view text, std::size_t offset, std::size_t limit) {
+    if (limit - offset < kWordSize) {
         return std::nullopt;
     }
-    if ((byte_at(cell, offset) | 0x20) == 'e') {
-        offset = read_exponent(cell, offset + 1, decimal);
-    }
-    if (offset != cell.size()) {
+    const std::uint64_t values = load_8(&text[offset]) ^ kZeroDigits;
+    if (non_digit_bytes(values) != 0) {
         return std::nullopt;
     }
-    return decimal;
+    return values;
+}
+
+// Adds the digits at `offset`, before or after the point, to `decimal`, and
+// returns the offset after them: leading zeros only scale, and digits past
+// kMaxDigits significant ones are dropped, noted in `truncated`. Long runs
+// go eight digits at a time.
+template <bool AfterPoint>
+std::size_t add_digits(std::string_view text, std::size_t offset, Decimal& decimal) {
+    const std::size_t size = text.size();
+    const std::size_t first = offset;
+    if (decimal.digits == 0) {
+        while (offset < size && text[offset] == '0') {
+            ++offset;
+        }
+    }
+    const std::size_t significant = offset;
+    const std::size_t kept_limit = std::min(size, offset + kMaxDigits - decimal.digit_count);
+    std::uint64_t digits = decimal.digits;
+    while (const std::optional<std::uint64_t> eight = eight_digits_at(text, offset, kept_limit)) {
+        digits = digits * kPowersOfTen[kWordSize] + eight_digits_value(*eight);
+        offset += kWordSize;
+    }
+    for (; offset < kept_limit && is_digit(text[offset]); ++offset) {
+        digits = digits * 10 + static_cast<std::uint64_t>(text[offset] - '0');
+    }
+    decimal.digits = digits;
+    decimal.digit_count += offset - significant;
+    const std::size_t kept_end = offset;
+    std::uint64_t dropped = 0;
+    while (const std::optional<std::uint64_t> eight = eight_digits_at(text, offset, size)) {
+        dropped |= *eight;
+        offset += kWordSize;
+    }
+    for (; offset < size && is_digit(text[offset]); ++offset) {
+        dropped |= static_cast<std::uint64_t>(text[offset] - '0');
+    }
+    decimal.truncated |= dropped != 0;
+    // A digit after the point, unless dropped, takes a power of ten away; a
+    // dropped one before the point adds one.
+    decimal.exponent +=
+        AfterPoint ? -static_cast<std::int64_t>(kept_end - first) : static_cast<std::int64_t>(offset - kept_end);
+    return offset;
+}
+
+// `text` at `offset` starts with `word` in upper or lower case letters.
+bool starts_with_word(std::string_view text, std::size_t offset, std::string_view word) {
+    for (std::size_t i = 0; i < word.size(); ++i) {
+        if ((byte_at(text, offset + i) | 0x20) != word[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// What read_decimal found at the start of a text.
+enum class NumberForm { decimal, infinity, none, other };
+
+// The form of a number that starts with neither a digit nor the point at
+// `offset`: strtod reads "inf" and "infinity" as infinity and "nan" as a NaN,
+// in any case. NaNs and their payloads are left to the C library.
+NumberForm word_form(std::string_view text, std::size_t offset) {
+    if (starts_with_word(text, offset, "inf")) {
+        return NumberForm::infinity;
+    }
+    return starts_with_word(text, offset, "nan") ? NumberForm::other : NumberForm::none;
+}
+
+// Reads the number that starts `text` as strtod does: white space, a sign,
+// digits with at most one point (at least one digit), an exponent if digits
+// follow its 'e'; the bytes after it are ignored. `none` when no number
+// starts the text; `other` for the forms left to the C library: hexadecimal,
+// NaN, and an exponent beyond kMaxExponentDigitsValue.
+NumberForm read_decimal(std::string_view text, Decimal& decimal) {
+    std::size_t offset = 0;
+    while (is_space(byte_at(text, offset))) {
+        ++offset;
+    }
+    decimal.negative = byte_at(text, offset) == '-';
+    offset += decimal.negative || byte_at(text, offset) == '+';
+    const std::size_t start = offset;
+    const char first = byte_at(text, start);
+    if (!is_digit(first) && first != '.') {
+        return word_form(text, start);
+    }
+    if (first == '0' && (byte_at(text, start + 1) | 0x20) == 'x') {
+        return NumberForm::other;  // hexadecimal, or 0 before an 'x'
+    }
+    offset = add_digits<false>(text, offset, decimal);
+    const bool has_point = byte_at(text, offset) == '.';
+    if (has_point) {
+        offset = add_digits<true>(text, offset + 1, decimal);
+    }
+    if (offset == start + has_point) {
+        return NumberForm::none;  // a point without digits
+    }
+    if ((byte_at(text, offset) | 0x20) == 'e' && !add_exponent(text, offset + 1, decimal)) {
+        return NumberForm::other;
+    }
+    return NumberForm::decimal;
 }
 
 // ---------------------------------------------------------------------------
@@ -456,7 +583,25 @@ std::optional<double> dyadic_value(const Decimal& decimal) {
     return with_sign(magnitude, decimal.negative);
 }
 
+// A truncated Decimal's value lies strictly between digits · 10^exponent and
+// (digits + 1) · 10^exponent. Rounding to nearest never decreases as its
+// argument grows, so when both bounds round to the same double, so does the
+// value; nullopt when they do not, or when either rounding is left open.
+std::optional<double> truncated_value(const Decimal& decimal) {
+    Decimal above = decimal;
+    ++above.digits;
+    const std::optional<double> below_value = nearest_double(decimal);
+    const std::optional<double> above_value = nearest_double(above);
+    if (below_value && above_value && *below_value == *above_value) {
+        return below_value;
+    }
+    return std::nullopt;
+}
+
 std::optional<double> decimal_value(const Decimal& decimal) {
+    if (decimal.truncated) {
+        return truncated_value(decimal);
+    }
     if (is_exact_product(decimal)) {
         return exact_product(decimal);
     }
@@ -466,35 +611,37 @@ std::optional<double> decimal_value(const Decimal& decimal) {
     return dyadic_value(decimal);
 }
 
-double finite_or_throw(double value) {
-    if (std::isinf(value)) {
-        throw_overflow();
-    }
-    return value;
-}
-
-// Sets `value` to `result`'s value, if any; whether there is one.
-bool take(const std::optional<double>& result, double& value) {
-    if (result) {
-        value = *result;
-    }
-    return result.has_value();
-}
-
 // Every cell but the short plain decimals that the exact paths convert: kept
 // out of line, so that those common cells do not pay for its set-up.
 __attribute__((noinline)) bool parse_other_cell(std::string_view cell, std::string& scratch, double& value) {
-    if (is_missing(cell)) {
+    if (!cell.empty() && !can_start_number(cell[0])) {
+        return false;
+    }
+    const std::string_view text = has_carriage_return(cell) ? without_carriage_returns(cell, scratch) : cell;
+    if (is_missing(text)) {
         value = kQuietNaN;
         return true;
     }
-    if (const std::optional<Decimal> decimal = read_decimal(cell)) {
-        if (const std::optional<double> exact = decimal_value(*decimal)) {
-            value = finite_or_throw(*exact);
+    Decimal decimal;
+    switch (read_decimal(text, decimal)) {
+        case NumberForm::decimal:
+            if (const std::optional<double> exact = decimal_value(decimal)) {
+                if (std::isinf(*exact)) {
+                    throw_overflow();
+                }
+                value = *exact;
+                return true;
+            }
+            break;
+        case NumberForm::infinity:
+            value = signed_infinity(decimal.negative);
             return true;
-        }
+        case NumberForm::none:
+            return false;
+        case NumberForm::other:
+            break;
     }
-    return take(parse_with_c_library(cell, scratch), value);
+    return strtod_for_text(text, scratch, value);
 }
 
 // ---------------------------------------------------------------------------
@@ -746,7 +893,9 @@ __attribute__((noinline)) bool parse_fraction_cell(std::string_view cell, std::s
     std::uint64_t digits;
     std::size_t place;
     if (!read_fraction_digits(text + first_size, first, digits, place)) {
-        return parse_long_cell<3>(cell, scratch, value);
+        // Only text that starts as -?D*(.D*)? can be for the next path.
+        return is_digit(text[0]) || text[0] == '-' || text[0] == '.' ? parse_long_cell<3>(cell, scratch, value)
+                                                                     : parse_other_cell(cell, scratch, value);
     }
     if (digits == 0) {
         value = signed_zero(negative);
@@ -777,6 +926,15 @@ bool parse_cell_out_of_line(std::string_view cell, std::string& scratch, double&
         return parse_fraction_cell(cell, scratch, value);
     }
     return parse_other_cell(cell, scratch, value);
+}
+
+bool parse_cell_by_c_library(std::string_view cell, std::string& scratch, double& value) {
+    const std::string_view text = without_carriage_returns(cell, scratch);
+    if (is_missing(text)) {
+        value = kQuietNaN;
+        return true;
+    }
+    return strtod_for_text(text, scratch, value);
 }
 
 }  // namespace csv

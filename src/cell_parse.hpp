@@ -13,11 +13,12 @@ namespace csv {
 bool parse_cell_out_of_line(std::string_view cell, std::string& scratch, double& value);
 
 // Sets `value` to the value of one cell, exactly as the C library's strtod
-// gives it in the "C" locale (whatever the process locale) for the cell's text
-// with every carriage return removed, up to its first NUL byte. An empty cell
-// and the texts "nan" and "NaN" (after removing carriage returns) are the
-// quiet NaN without conversion. Returns false, leaving `value` as it was, when
-// no number can be read.
+// gives it in the "C" locale (whatever the process locale) and the default
+// rounding mode, to nearest, for the cell's text with every carriage return
+// removed, up to its first NUL byte: text after the number is ignored. An
+// empty cell and the texts "nan" and "NaN" (after removing carriage returns)
+// are the quiet NaN without conversion. Returns false, leaving `value` as it
+// was, when no number can be read.
 // A result too small for a normal double is a value like any other: the
 // correctly rounded subnormal or signed zero. Only a result too large for a
 // double throws std::out_of_range("stod").
@@ -33,6 +34,14 @@ inline bool parse_cell(std::string_view cell, std::string& scratch, double& valu
     return (cell.size() - 1 < words::kWordSize && words::read_short_cell(cell, value)) ||
            parse_cell_out_of_line(cell, scratch, value);
 }
+
+// parse_cell with every number read by strtod_l in the "C" locale, so that
+// the value is rounded in the current floating-point rounding mode, as the C
+// library rounds it; parse_cell rounds to nearest. The same missing cells,
+// carriage return removal and overflow error as parse_cell; a result too
+// large for a double is the largest double under a rounding mode towards
+// zero, an overflow too.
+bool parse_cell_by_c_library(std::string_view cell, std::string& scratch, double& value);
 
 // `cell` without its carriage returns: `cell` itself when it holds none, else
 // a copy in `scratch`, valid until `scratch` changes. `cell` must not point

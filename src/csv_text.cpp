@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfenv>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -191,9 +192,13 @@ void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, co
 }
 
 // Converts the cells of the rows, calling back for those without a number.
+// The rounding mode is read once, when the converter is made: parse_cell
+// rounds to nearest, so in any other mode every cell goes to the C library,
+// which rounds in the current mode.
 class CellConverter {
 public:
-    explicit CellConverter(const OnUnreadableCell& on_unreadable_cell) : on_unreadable_cell_(on_unreadable_cell) {}
+    explicit CellConverter(const OnUnreadableCell& on_unreadable_cell)
+        : on_unreadable_cell_(on_unreadable_cell), rounds_to_nearest_(std::fegetround() == FE_TONEAREST) {}
 
     // Carriage returns at the end of a cell (CR LF line ends) are dropped
     // here, which keeps the cell on parse_cell's fast path (1M x 8 numbers
@@ -202,7 +207,11 @@ public:
         if (has_cr) {
             cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
         }
-        if (double value; parse_cell(cell, conversion_scratch_, value)) {
+        double value;
+        const bool converted = __builtin_expect(rounds_to_nearest_, 1)
+                                   ? parse_cell(cell, conversion_scratch_, value)
+                                   : parse_cell_by_c_library(cell, conversion_scratch_, value);
+        if (converted) {
             return value;
         }
         on_unreadable_cell_(without_carriage_returns(cell, cell_text_));
@@ -213,6 +222,7 @@ private:
     const OnUnreadableCell& on_unreadable_cell_;
     std::string cell_text_;
     std::string conversion_scratch_;
+    bool rounds_to_nearest_;
 };
 
 // Reserves room in the columns ahead of the rows, so that no column grows by

@@ -27,6 +27,7 @@ EXACT_SMALLEST_SUBNORMAL = str(Decimal(5e-324)).encode()
 _libc = ctypes.CDLL(None, use_errno=True)
 _libc.strtod.restype = ctypes.c_double
 _libc.strtod.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]
+_libc.fesetround.argtypes = [ctypes.c_int]
 
 
 def bits(value):
@@ -236,6 +237,55 @@ def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
     path = tmp_path_factory.mktemp("cells") / "cell.csv"
     path.write_bytes(f"a\n{cell}\n".encode())
     assert loader_outcome(str(path)) == c_library_outcome(cell.encode())
+
+
+# <fenv.h> on x86-64: the rounding modes' values for fesetround.
+ROUNDING_MODES = {"to nearest": 0x000, "downward": 0x400, "upward": 0x800, "towards zero": 0xC00}
+MODE_CELLS = [
+    b"9007199254740993",
+    b"0.18964089720394417",
+    b"-0.18964089720394417",
+    b"1e23",
+    b"0.1",
+    b"-698301.652151",
+    b"12.5",
+    b"123456789012345678901234567890",
+    b"2.2250738585072011e-308",
+    b"1e-400",
+    b"-1e-400",
+    b"1.7976931348623157e308",
+    b"inf",
+    b"nan",
+    b"x",
+]
+
+
+def outcome_in_current_mode(cell):
+    """strtod's bits for the cell in the current rounding mode, NaN for no number; "stod" for an overflow
+    (infinity, or the largest double when rounding towards zero)."""
+    text = ctypes.create_string_buffer(cell)
+    end = ctypes.c_void_p()
+    ctypes.set_errno(0)
+    value = _libc.strtod(text, ctypes.byref(end))
+    if ctypes.get_errno() == errno.ERANGE and abs(value) > 1:
+        return "stod"
+    return QUIET_NAN if end.value == ctypes.addressof(text) or cell == b"nan" else bits(value)
+
+
+@pytest.mark.forked(timeout=60)
+@pytest.mark.parametrize("mode", ROUNDING_MODES)
+@pytest.mark.parametrize("extra", [b"", b"1.7976931348623158e308"])
+def test_cells_round_as_the_c_library_in_every_rounding_mode(csv_file, mode, extra):
+    path = csv_file(b"a\n" + b"\n".join([*MODE_CELLS, extra]))
+    assert _libc.fesetround(ROUNDING_MODES[mode]) == 0
+    expected = [outcome_in_current_mode(cell) for cell in [*MODE_CELLS, extra] if cell]
+    frame, range_error = KestraneDataFrame(), []
+    try:
+        with contextlib.redirect_stdout(io.StringIO()):
+            frame.read_csv(path)
+    except IndexError as error:
+        range_error = [str(error)]
+    assert [bits(value) for value in frame.get_column("a")] + range_error == expected
 
 
 def test_lines_longer_than_a_read_chunk(csv_file, console):

@@ -1,0 +1,441 @@
+// Checks csv::parse_cell against strtod_l in the "C" locale, bit for bit and
+// outcome for outcome (a value, no number, an overflow), on every short cell
+// over the characters of numbers, every 1 and 2 byte string, patterns of
+// digits at the edges of the word-at-a-time paths, and the fuzz seed corpora;
+// then csv::parse_cell_by_c_library and a whole load under each rounding mode.
+// Prints one line per check and the first mismatches; exits 1 if any check
+// found one or could not run.
+//
+// Built by CMake with -DORVANTIS_BUILD_TESTS=ON (target conversion_test),
+// which also gives it the corpus folder; run it without arguments.
+
+#include <cerrno>
+#include <cfenv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <locale.h>
+#include <unistd.h>
+
+#include "cell_parse.hpp"
+#include "csv_text.hpp"
+
+namespace {
+
+enum class Outcome { value, no_number, overflow, other_error };
+
+struct Result {
+    Outcome outcome = Outcome::no_number;
+    std::uint64_t bits = 0;
+
+    bool operator==(const Result& other) const { return outcome == other.outcome && bits == other.bits; }
+};
+
+Result value_result(double value) {
+    Result result{Outcome::value, 0};
+    std::memcpy(&result.bits, &value, sizeof value);
+    return result;
+}
+
+locale_t c_locale() {
+    static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+// What the conversion must give: the missing cells are NaN, the rest is
+// strtod_l's reading of the text without carriage returns, up to its first
+// NUL; a range error with a result beyond 1 in size is an overflow (infinity,
+// or the largest double when rounding towards zero), one below is a value.
+Result expected(std::string_view cell) {
+    std::string text;
+    for (const char c : cell) {
+        if (c != '\r') {
+            text += c;
+        }
+    }
+    if (text.empty() || text == "nan" || text == "NaN") {
+        return value_result(std::nan(""));
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double value = ::strtod_l(text.c_str(), &end, c_locale());
+    if (end == text.c_str()) {
+        return {};
+    }
+    if (errno == ERANGE && std::fabs(value) > 1) {
+        return {Outcome::overflow, 0};
+    }
+    return value_result(value);
+}
+
+using Conversion = bool (*)(std::string_view, std::string&, double&);
+
+Result converted(Conversion convert, std::string_view cell) {
+    std::string scratch;
+    double value = 0;
+    try {
+        return convert(cell, scratch, value) ? value_result(value) : Result{};
+    } catch (const std::out_of_range& error) {
+        return {std::strcmp(error.what(), "stod") == 0 ? Outcome::overflow : Outcome::other_error, 0};
+    }
+}
+
+bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
+    return csv::parse_cell(cell, scratch, value);
+}
+
+std::string shown(std::string_view cell) {
+    std::string text = "'";
+    for (const char c : cell) {
+        char escaped[8];
+        const bool plain = c >= ' ' && c <= '~' && c != '\\' && c != '\'';
+        std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02x", plain ? c : static_cast<unsigned char>(c));
+        text += escaped;
+    }
+    return text + "'";
+}
+
+std::string shown(const Result& result) {
+    static constexpr const char* kNames[] = {"value", "no number", "overflow", "another error"};
+    char text[64];
+    std::snprintf(text, sizeof text, "%s 0x%016llx", kNames[static_cast<int>(result.outcome)],
+                  static_cast<unsigned long long>(result.bits));
+    return text;
+}
+
+// One named check: counts the cells and the mismatches, and shows the first.
+class Check {
+public:
+    Check(const char* name, Conversion convert) : name_(name), convert_(convert) {}
+
+    // The cell is copied between guard bytes, so that a read past either end
+    // changes the result.
+    void cell(std::string_view cell) {
+        padded_.assign(kGuard).append(cell).append(kGuard);
+        const std::string_view view(padded_.data() + kGuard.size(), cell.size());
+        ++cells_;
+        const Result want = expected(view);
+        const Result got = converted(convert_, view);
+        if (!(want == got) && ++mismatches_ <= kShown) {
+            std::printf("  %s: %s gives %s, strtod_l %s\n", name_, shown(cell).c_str(), shown(got).c_str(),
+                        shown(want).c_str());
+        }
+    }
+
+    // Prints the summary line; whether the check passed. A check of no cells
+    // did not run, which is a failure too.
+    bool report() const {
+        const bool passed = mismatches_ == 0 && cells_ > 0;
+        std::printf("%s: %s, %llu cells, %llu mismatches\n", passed ? "ok" : "FAILED", name_, cells_, mismatches_);
+        return passed;
+    }
+
+private:
+    static constexpr std::string_view kGuard = "75.5e5";
+    static constexpr unsigned long long kShown = 10;
+    const char* name_;
+    Conversion convert_;
+    std::string padded_;
+    unsigned long long cells_ = 0;
+    unsigned long long mismatches_ = 0;
+};
+
+// Every cell of 1 to max_size bytes over `alphabet`.
+void every_cell_over(std::string_view alphabet, std::size_t max_size, Check& check) {
+    for (std::size_t size = 1; size <= max_size; ++size) {
+        std::vector<std::size_t> letters(size, 0);
+        std::string cell(size, alphabet[0]);
+        for (;;) {
+            check.cell(cell);
+            std::size_t i = size;
+            while (i > 0 && letters[i - 1] + 1 == alphabet.size()) {
+                letters[i - 1] = 0;
+                cell[i - 1] = alphabet[0];
+                --i;
+            }
+            if (i == 0) {
+                break;
+            }
+            cell[i - 1] = alphabet[++letters[i - 1]];
+        }
+    }
+}
+
+std::string every_byte() {
+    std::string bytes;
+    for (int byte = 0; byte < 256; ++byte) {
+        bytes += static_cast<char>(byte);
+    }
+    return bytes;
+}
+
+// Digits that put values at the edges of the paths: the largest and smallest
+// mantissas of each length, 2^53 and its neighbours, the halfway points of
+// 17-digit values, the limits of the double range, and plain runs.
+const std::vector<std::string>& digit_sources() {
+    static const std::vector<std::string> sources = {
+        "999999999999999999999999", "100000000000000000000000", "000000000000000000000000", "000000000000000000000001",
+        "900719925474099300000000", "900719925474099250000001", "922337203685477580800000", "184467440737095516150000",
+        "179769313486231580793728", "222507385850720138309023", "494065645841246544176568", "500000000000000000000000",
+        "123456789012345678901234", "189640897203944170000000", "777777777777777777777777",
+    };
+    return sources;
+}
+
+// Each cell of `length` bytes before its exponent made of a sign (none, '-'
+// or '+') and the first digits of each source, with a point at each place or
+// none, and with each exponent.
+void edge_patterns(std::size_t length, Check& check) {
+    static constexpr const char* kSigns[] = {"", "-", "+"};
+    static constexpr const char* kExponents[] = {"",     "e0",   "e-5",   "e22",   "E23",
+                                                 "e-22", "e300", "e-300", "e-320", "e308"};
+    const auto with_exponents = [&](const std::string& mantissa) {
+        for (const std::string_view exponent : kExponents) {
+            check.cell(mantissa + std::string(exponent));
+        }
+    };
+    for (const std::string& source : digit_sources()) {
+        for (const std::string_view sign : kSigns) {
+            if (sign.size() > length) {
+                continue;
+            }
+            const std::size_t room = length - sign.size();
+            with_exponents(std::string(sign) + source.substr(0, room));
+            for (std::size_t point = 0; point < room; ++point) {
+                std::string digits = source.substr(0, room - 1);
+                digits.insert(point, ".");
+                with_exponents(std::string(sign) + digits);
+            }
+        }
+    }
+}
+
+std::vector<std::string> corpus_files(const std::filesystem::path& folder) {
+    std::vector<std::string> contents;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::ifstream file(entry.path(), std::ios::binary);
+        contents.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+    return contents;
+}
+
+// The cells fuzz target's seeds as cells; the documents of the text target's
+// seeds cut at every comma and line feed.
+void replay_corpora(Check& check) {
+    const std::filesystem::path corpus = ORVANTIS_FUZZ_CORPUS;
+    for (const std::string& cell : corpus_files(corpus / "csv_cells_fuzz")) {
+        check.cell(cell);
+    }
+    for (const std::string& document : corpus_files(corpus / "csv_text_fuzz")) {
+        std::size_t start = 0;
+        for (std::size_t end; (end = document.find_first_of(",\n", start)) != std::string::npos; start = end + 1) {
+            check.cell(std::string_view(document).substr(start, end - start));
+        }
+        check.cell(std::string_view(document).substr(start));
+    }
+}
+
+// Infinities, NaNs, hexadecimal numbers, text after numbers, and values
+// next to and at halfway points written with more than 19 digits, beyond the
+// cells of the enumerations.
+constexpr const char* kOtherCells[] = {
+    "infinity",
+    "-Infinity",
+    "+INFINITYx",
+    "infinit",
+    "nan(123)",
+    "-nan(0x7)",
+    "NAN()",
+    "nan(",
+    "0x1.8p1",
+    "-0X1P-1074",
+    "0x1p1024",
+    "0xg",
+    " \t\n\v\f\r42",
+    "\x01+5",
+    "1e+5x",
+    "1.5e",
+    "1e99999999999",
+    "0e99999999999",
+    "1e-99999999999",
+    "2024-01-05",
+    "12abc",
+    "1,5",
+    "\r\r",
+    "n\ran",
+    "1\r2\r.\r5",
+    "1.00000000000000011102230246251565404236316680908203125",
+    "1.00000000000000011102230246251565404236316680908203124",
+    "1.00000000000000011102230246251565404236316680908203126",
+    "9007199254740992.99999999999999999999",
+    "9007199254740993.00000000000000000001",
+    "2.2250738585072011360574097967091e-308",
+    "2.22507385850720113605740979670913197593481954635164564e-308",
+    "2.4703282292062327208828439643411068618252990130716238221e-324",
+    "2.4703282292062327208828439643411068618252990130716238222e-324",
+    "1797693134862315807937289714053034150799341327710000000000000000000e241",
+    "179769313486231580793728971405303415079934132771e260",
+    "0.000000000000000000000000000000000000000000000000000000000000000000001234567890123456789012",
+};
+
+// Cells whose rounding differs between the modes, and the range's edges.
+constexpr const char* kModeCells[] = {
+    "9007199254740993",
+    "0.18964089720394417",
+    "1e23",
+    "1.7976931348623158e308",
+    "1.7976931348623157e308",
+    "-1.7976931348623158e308",
+    "1e999",
+    "-1e999",
+    "1e-400",
+    "-1e-400",
+    "4.9406564584124654e-324",
+    "2.2250738585072011e-308",
+    "0.1",
+    "-0.1",
+    "1",
+    "-0",
+    "nan",
+    "NaN",
+    "",
+    "\r",
+    "abc",
+    " 1.5",
+    "0x1.fffffffffffff8p1023",
+};
+
+// kModeCells for a load in the current rounding mode: a load stops at an
+// overflow, and a line without text has no cell.
+std::vector<std::string> loaded_cells() {
+    std::vector<std::string> cells;
+    for (const std::string_view cell : kModeCells) {
+        if (expected(cell).outcome != Outcome::overflow && cell.find_first_not_of('\r') != std::string_view::npos) {
+            cells.emplace_back(cell);
+        }
+    }
+    return cells;
+}
+
+const char* mode_name(int mode) {
+    switch (mode) {
+        case FE_TONEAREST:
+            return "to nearest";
+        case FE_UPWARD:
+            return "upward";
+        case FE_DOWNWARD:
+            return "downward";
+        default:
+            return "towards zero";
+    }
+}
+
+// A load of `cells` through csv::Reader, in the current rounding mode, as
+// strtod_l gives them: the reader must notice the mode.
+bool load_matches(const std::vector<std::string>& cells, const char* mode) {
+    const std::string path = std::filesystem::temp_directory_path() / ("conversion_test_" + std::to_string(getpid()));
+    std::vector<Result> want;
+    {
+        std::ofstream file(path, std::ios::binary);
+        file << "a\n";
+        for (const std::string& cell : cells) {
+            file << cell << "\n";
+            const Result result = expected(cell);
+            want.push_back(result.outcome == Outcome::no_number ? value_result(std::nan("")) : result);
+        }
+    }
+    std::vector<double> column;
+    bool matches = true;
+    try {
+        csv::Reader reader(path, [] {});
+        reader.read_header();
+        reader.read_rows({&column}, [](std::string_view) {});
+    } catch (const std::exception& error) {
+        std::printf("  the load failed: %s\n", error.what());
+        matches = false;
+    }
+    std::filesystem::remove(path);
+    matches = matches && column.size() == cells.size();
+    for (std::size_t i = 0; matches && i < cells.size(); ++i) {
+        matches = value_result(column[i]) == want[i];
+    }
+    std::printf("%s: a load in rounding mode %s\n", matches ? "ok" : "FAILED", mode);
+    return matches;
+}
+
+bool check_rounding_modes() {
+    bool passed = true;
+    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+        if (std::fesetround(mode) != 0) {
+            std::printf("FAILED: cannot set the rounding mode %s\n", mode_name(mode));
+            return false;
+        }
+        const std::string name = std::string("parse_cell_by_c_library, rounding ") + mode_name(mode);
+        Check check(name.c_str(), csv::parse_cell_by_c_library);
+        for (const char* cell : kModeCells) {
+            check.cell(cell);
+        }
+        for (std::size_t length = 1; length <= 24; ++length) {
+            edge_patterns(length, check);
+        }
+        passed = check.report() && passed;
+        passed = load_matches(loaded_cells(), mode_name(mode)) && passed;
+    }
+    std::fesetround(FE_TONEAREST);
+    return passed;
+}
+
+}  // namespace
+
+int main() {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (c_locale() == static_cast<locale_t>(0)) {
+        std::printf("FAILED: no \"C\" locale\n");
+        return 1;
+    }
+    bool passed = true;
+    {
+        Check check("every cell of 1 to 6 bytes over '0123456789.-+eE '", parse_cell);
+        every_cell_over("0123456789.-+eE ", 6, check);
+        passed = check.report() && passed;
+    }
+    {
+        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- '", parse_cell);
+        every_cell_over("iInNaAfFtyx0p.- ", 5, check);
+        for (const char* cell : kOtherCells) {
+            check.cell(cell);
+        }
+        passed = check.report() && passed;
+    }
+    {
+        Check check("every string of 1 and 2 bytes", parse_cell);
+        every_cell_over(every_byte(), 2, check);
+        passed = check.report() && passed;
+    }
+    {
+        Check check("lengths 1 to 24 x point place x sign x edge digits x exponent", parse_cell);
+        for (std::size_t length = 1; length <= 24; ++length) {
+            edge_patterns(length, check);
+        }
+        passed = check.report() && passed;
+    }
+    {
+        Check check("the fuzz seed corpora", parse_cell);
+        replay_corpora(check);
+        passed = check.report() && passed;
+    }
+    passed = check_rounding_modes() && passed;
+    std::printf(passed ? "conversion_test: all checks passed\n" : "conversion_test: FAILED\n");
+    return passed ? 0 : 1;
+}

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cfenv>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,12 +20,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <locale.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "cell_parse.hpp"
@@ -113,18 +116,59 @@ std::string shown(const Result& result) {
     return text;
 }
 
+// Cells are converted at the end of a readable area followed by an
+// unreadable page, so that a read past a cell's end stops the program, with
+// this message.
+constexpr std::size_t kGuardedAreaSize = 1 << 16;
+
+std::string_view cell_in_conversion;
+
+void on_read_past_the_cell(int) {
+    static constexpr std::string_view kMessage = "FAILED: a conversion read past the end of the cell: ";
+    const std::string_view cell = cell_in_conversion;
+    if (::write(STDOUT_FILENO, kMessage.data(), kMessage.size()) >= 0 &&
+        ::write(STDOUT_FILENO, cell.data(), cell.size()) >= 0) {
+        ::write(STDOUT_FILENO, "\n", 1);
+    }
+    ::_exit(1);
+}
+
+// The end of the readable area, or nullptr when it cannot be made.
+char* guarded_area_end() {
+    static char* const end = []() -> char* {
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        void* const area =
+            ::mmap(nullptr, kGuardedAreaSize + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (area == MAP_FAILED || ::mprotect(static_cast<char*>(area) + kGuardedAreaSize, page, PROT_NONE) != 0) {
+            return nullptr;
+        }
+        std::signal(SIGSEGV, on_read_past_the_cell);
+        return static_cast<char*>(area) + kGuardedAreaSize;
+    }();
+    return end;
+}
+
 // One named check: counts the cells and the mismatches, and shows the first.
 class Check {
 public:
     Check(const char* name, Conversion convert) : name_(name), convert_(convert) {}
 
-    // The cell is copied between guard bytes, so that a read past either end
-    // changes the result.
+    // The cell is copied after guard bytes, so that a read before it changes
+    // the result, and right before the unreadable page.
     void cell(std::string_view cell) {
-        padded_.assign(kGuard).append(cell).append(kGuard);
-        const std::string_view view(padded_.data() + kGuard.size(), cell.size());
+        char* const end = guarded_area_end();
+        if (end == nullptr || cell.size() + kGuard.size() > kGuardedAreaSize) {
+            ++mismatches_;
+            std::printf("  %s: no room for a cell of %zu bytes before an unreadable page\n", name_, cell.size());
+            return;
+        }
+        char* const copy = end - cell.size();
+        std::memcpy(copy - kGuard.size(), kGuard.data(), kGuard.size());
+        std::memcpy(copy, cell.data(), cell.size());
+        const std::string_view view(copy, cell.size());
         ++cells_;
         const Result want = expected(view);
+        cell_in_conversion = view;
         const Result got = converted(convert_, view);
         if (!(want == got) && ++mismatches_ <= kShown) {
             std::printf("  %s: %s gives %s, strtod_l %s\n", name_, shown(cell).c_str(), shown(got).c_str(),
@@ -145,7 +189,6 @@ private:
     static constexpr unsigned long long kShown = 10;
     const char* name_;
     Conversion convert_;
-    std::string padded_;
     unsigned long long cells_ = 0;
     unsigned long long mismatches_ = 0;
 };
@@ -217,6 +260,61 @@ void edge_patterns(std::size_t length, Check& check) {
                 with_exponents(std::string(sign) + digits);
             }
         }
+    }
+}
+
+// `digits` plus one unit in its last place; all nines become ones and zeros
+// one digit longer.
+std::string plus_one_unit(std::string digits) {
+    std::size_t i = digits.size();
+    while (i > 0 && digits[i - 1] == '9') {
+        digits[--i] = '0';
+    }
+    if (i == 0) {
+        return "1" + digits;
+    }
+    ++digits[i - 1];
+    return digits;
+}
+
+// The halfway point between a double and the next one up, written exactly
+// (x86 long doubles hold it: 64 significant bits), then cut to 17 to 40
+// significant digits and those plus one unit in the last: texts on both sides
+// of the halfway point, most of them longer than the 19 digits that the exact
+// paths keep. Each with and without a minus sign.
+void halfway_cells(std::uint64_t bits, Check& check) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    const long double halfway = (static_cast<long double>(value) + std::nextafter(value, INFINITY)) / 2;
+    char text[1024];
+    std::snprintf(text, sizeof text, "%.800Le", halfway);
+    const std::string_view written = text;
+    const std::string digits = std::string(written.substr(0, 1)) + std::string(written.substr(2, 800));
+    const std::string exponent(written.substr(written.find('e')));
+    const auto add = [&](const std::string& mantissa_digits) {
+        const std::string cell = mantissa_digits.substr(0, 1) + "." + mantissa_digits.substr(1) + exponent;
+        check.cell(cell);
+        check.cell("-" + cell);
+    };
+    add(digits.substr(0, digits.find_last_not_of('0') + 1));
+    for (const std::size_t kept : {17, 18, 19, 20, 21, 22, 25, 30, 40}) {
+        add(digits.substr(0, kept));
+        add(plus_one_unit(digits.substr(0, kept)));
+    }
+}
+
+// Random finite doubles, a tenth of them subnormal, and the edges of the range.
+void halfway_points(Check& check) {
+    // NOLINTNEXTLINE(bugprone-random-generator-seed): the same cells on every run
+    std::mt19937_64 random(20240611);
+    for (int i = 0; i < 3000; ++i) {
+        const std::uint64_t bits = random() & (i % 10 == 0 ? 0x000FFFFFFFFFFFFF : 0x7FEFFFFFFFFFFFFF);
+        halfway_cells(bits, check);
+    }
+    constexpr std::uint64_t kEdges[] = {0x0000000000000000, 0x000FFFFFFFFFFFFF, 0x0010000000000000, 0x3FF0000000000000,
+                                        0x433FFFFFFFFFFFFF, 0x4340000000000000, 0x7FEFFFFFFFFFFFFE};
+    for (const std::uint64_t bits : kEdges) {
+        halfway_cells(bits, check);
     }
 }
 
@@ -413,9 +511,18 @@ int main() {
     {
         Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- '", parse_cell);
         every_cell_over("iInNaAfFtyx0p.- ", 5, check);
+        passed = check.report() && passed;
+    }
+    {
+        Check check("infinities, NaNs, hexadecimal, text after numbers, long halfway cases", parse_cell);
         for (const char* cell : kOtherCells) {
             check.cell(cell);
         }
+        passed = check.report() && passed;
+    }
+    {
+        Check check("halfway points between doubles in 17 to 40 digits and more", parse_cell);
+        halfway_points(check);
         passed = check.report() && passed;
     }
     {

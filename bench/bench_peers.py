@@ -20,13 +20,13 @@ import shutil
 import sys
 from pathlib import Path
 
-import baseline_module
 import fresh
+import historical_module
 import messages
 import operations
 import parse_only
 import report
-from load_child import BASELINE_MODULE_ENV, CONSOLE_LOADERS, LOADERS
+from load_child import CONSOLE_LOADERS, HISTORICAL_MODULE_ENV, LOADERS
 from shapes import SHAPES, ensure_csv, rows_for_size, write_csv
 
 BENCH_DIR = Path(__file__).resolve().parent
@@ -49,8 +49,6 @@ def parse_args():
     parser.add_argument("--data-dir", type=Path, default=BENCH_DIR / "data")
     parser.add_argument("--build-dir", type=Path, default=BENCH_DIR.parent / "build" / "bench")
     parser.add_argument("--chart", type=Path, help="default: bench/benchmark_chart.png (quick: in the data dir)")
-    parser.add_argument("--parse-bench-source", type=Path, default=parse_only.DEFAULT_SOURCE)
-    parser.add_argument("--parse-bench-extra", type=Path, nargs="*", default=[], help="more sources to link")
     args = parser.parse_args()
     args.repeat = args.repeat or (2 if args.quick else 3)
     args.message_lines = MESSAGE_LINES // QUICK_DIVISOR if args.quick else MESSAGE_LINES
@@ -147,7 +145,7 @@ def scaling_step(program, megabytes, args):
         path.unlink()
 
 
-def notes(repeat, parse_repeat, parse_source, message_lines):
+def notes(repeat, parse_repeat, message_lines):
     return {
         "loading": (
             f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
@@ -163,12 +161,12 @@ def notes(repeat, parse_repeat, parse_source, message_lines):
             " floats, as the frame dict holds them: the least any loader that returns Python floats spends."
         ),
         "parse": (
-            f"Parse-only: {parse_source.name} built with `g++ {' '.join(parse_only.FLAGS[:4])}`"
-            " together with src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
+            "Parse-only: bench/csv_parse_bench.cpp, the CMake target csv_parse_bench (Release, the module's"
+            " flags) over src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
             f" into native columns. Best of {parse_repeat} fresh processes (a parse takes a fraction of a"
             " second, and this machine's timings vary); MB/s is 10^6 bytes per wall second."
-            f" Before: {parse_only.BASELINE_SOURCE.name}, the same figure for the loader at revision"
-            f" {parse_only.BASELINE_REVISION} (before its rewrite), built alike and run in turn with it;"
+            " Before: the historical baseline bench/historical_parse_bench.cpp, the same figure for the loader"
+            f" at revision {parse_only.HISTORICAL_REVISION} (before its rewrite), built alike and run in turn with it;"
             " speed-up is its CPU time over the parse-only CPU time."
         ),
         "frame_dict": (
@@ -187,7 +185,7 @@ def notes(repeat, parse_repeat, parse_source, message_lines):
         "messages": messages.__doc__.split("\n\n", 1)[1].replace("\n", " ").strip()
         + f" N = {message_lines:,}, R = {repeat}. The loads above count their console lines too: the"
         f" orvantis_core rows send them to os.devnull, and on inputs with text the console rows send them"
-        f" to io.StringIO or to a file; the earlier revision's row is {baseline_module.REVISION}, whose lines"
+        f" to io.StringIO or to a file; the earlier revision's row is {historical_module.REVISION}, whose lines"
         " went through pybind11::print, built and run in turn with today's.",
         "memory": (
             "Peak resident size during the load minus the size before it (VmHWM restarted just before"
@@ -209,14 +207,14 @@ def print_section(title, lines, note=""):
 def print_report(args, shapes, paths, loads, parse_figures, scaling, sections, message_figures):
     parses, baselines = parse_figures
     sizes = {key: path.stat().st_size for key, path in paths.items()}
-    note = notes(args.repeat, args.parse_repeat, args.parse_bench_source, args.message_lines)
+    note = notes(args.repeat, args.parse_repeat, args.message_lines)
     print(report.machine_line())
     print_section("Inputs", report.shapes_table(shapes, sizes))
     print_section("Loading a CSV file", report.load_table(shapes, loads), note["loading"])
     if all(parses.values()):
         print_section("Parse-only speed", report.parse_table(shapes, sizes, loads, parses, baselines), note["parse"])
     else:
-        print(f"\n(No parse-only figures: {args.parse_bench_source} is missing.)")
+        print("\n(No parse-only figures.)")
     print_section("The frame dict's cost", report.frame_dict_table(shapes, loads, parses), note["frame_dict"])
     steps = [step for step in scaling if step]
     print_section("Scaling with file size", report.scaling_table(steps), note["scaling"])
@@ -231,13 +229,12 @@ def main():
     shapes = selected_shapes(args)
     operations_shape = sized(next(shape for shape in SHAPES if shape.key == OPERATIONS_SHAPE), args.quick)
     paths = generate(shapes, args.data_dir)
-    os.environ[BASELINE_MODULE_ENV] = str(baseline_module.build(args.build_dir))
-    program = parse_only.build(args.parse_bench_source, args.parse_bench_extra, args.build_dir)
+    os.environ[HISTORICAL_MODULE_ENV] = str(historical_module.build(args.build_dir))
+    program, historical = parse_only.build(args.build_dir)
     warm_up(shapes, paths)
     loads = measure_loads(shapes, paths, args.repeat)
-    baseline = parse_only.build_baseline(args.build_dir)
-    figures = measure_parses([program, baseline], shapes, paths, args.parse_repeat)
-    parses, baselines = figures[program], figures[baseline]
+    figures = measure_parses([program, historical], shapes, paths, args.parse_repeat)
+    parses, baselines = figures[program], figures[historical]
     scaling = [scaling_step(program, megabytes, args) for megabytes in args.scaling_mb]
     progress("other operations")
     sections = operations.run_all(ensure_csv(operations_shape, args.data_dir), args.repeat)

@@ -3,11 +3,8 @@
 // at all, with a few usual numeric cells beside them. Each figure is the best
 // of several rounds, the two conversions timed in turn within each round.
 //
-// Build with the module's flags (CMake: -DORVANTIS_BUILD_BENCH=ON, target
-// cell_convert_bench), or by hand from the repository root, as one command:
-//   g++ -O3 -DNDEBUG -std=c++17 -Wall -Wextra -ffp-contract=off -Isrc
-//       bench/cell_convert_bench.cpp src/cell_parse.cpp -o cell_convert_bench
-// Run: ./cell_convert_bench [ROUNDS]
+// Built with the module's flags by CMake (-DORVANTIS_BUILD_BENCH=ON, target
+// cell_convert_bench); run: cell_convert_bench [ROUNDS]
 
 #include <algorithm>
 #include <chrono>

@@ -3,10 +3,8 @@
 // parse_bench_run.hpp). Each run is one load in a fresh process (a first load:
 // the columns' pages are new to the process).
 //
-// Build from the repository root with the module's flags, as one command, and run:
-//   g++ -O3 -DNDEBUG -std=c++17 -ffp-contract=off -Isrc
-//       bench/csv_parse_bench.cpp src/csv_text.cpp src/cell_parse.cpp -o csv_parse_bench
-//   ./csv_parse_bench PATH
+// Built with the module's flags by CMake (-DORVANTIS_BUILD_BENCH=ON, target
+// csv_parse_bench); run: csv_parse_bench PATH
 
 #include <string>
 #include <string_view>

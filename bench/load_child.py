@@ -20,8 +20,10 @@ import sys
 import tempfile
 import time
 
-# The folder that holds the module built from the earlier revision (bench/baseline_module.py).
-BASELINE_MODULE_ENV = "ORVANTIS_BENCH_BASELINE_MODULE"
+from historical_module import REVISION as HISTORICAL_MODULE_REVISION
+
+# The folder that holds the module built from the earlier revision (bench/historical_module.py).
+HISTORICAL_MODULE_ENV = "ORVANTIS_BENCH_HISTORICAL_MODULE"
 # Loaders that differ from orvantis_core only in where the console lines go: measured on
 # inputs that print a line per cell.
 CONSOLE_LOADERS = {"orvantis_core-stringio", "orvantis_core-file"}
@@ -105,13 +107,13 @@ class OursToFile(Ours):
     after_load = None
 
 
-class OursBaseline(Ours):
-    """The module as built from the revision that BASELINE_MODULE_ENV points to."""
+class OursHistorical(Ours):
+    """The module as built from the revision that HISTORICAL_MODULE_ENV points to."""
 
-    label = "orvantis_core read_csv at the earlier revision (console to os.devnull)"
+    label = f"orvantis_core read_csv, historical baseline {HISTORICAL_MODULE_REVISION} (console to os.devnull)"
 
     def __init__(self, path):
-        sys.path.insert(0, os.environ[BASELINE_MODULE_ENV])
+        sys.path.insert(0, os.environ[HISTORICAL_MODULE_ENV])
         super().__init__(path)
 
     after_load = None
@@ -209,7 +211,7 @@ LOADERS = {
     "orvantis_core": Ours,
     "orvantis_core-stringio": OursToStringIO,
     "orvantis_core-file": OursToFile,
-    "orvantis_core-before": OursBaseline,
+    "orvantis_core-before": OursHistorical,
     "polars-1t": PolarsOneThread,
     "polars": Polars,
     "pyarrow-1t": PyarrowOneThread,

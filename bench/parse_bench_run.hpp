@@ -1,7 +1,8 @@
 #pragma once
 
-// The measuring part of the parse-only programs (csv_parse_bench.cpp and
-// baseline_parse_bench.cpp), which differ only in how they load a file.
+// The measuring part of the parse-only programs (csv_parse_bench.cpp and the
+// historical baseline historical_parse_bench.cpp), which differ only in how
+// they load a file.
 // run_parse_bench times one load of the file named on the command line and
 // prints one JSON line:
 //   {"bytes": N, "rows": R, "columns": C, "seconds": S, "cpu_seconds": S2, "mb_per_s": X}

@@ -1,10 +1,11 @@
 """The parse-only figure: a C++ program without Python that loads a CSV file into columns.
 
-The same figure for the loader before its rewrite comes from bench/baseline_parse_bench.cpp,
-built against that revision's CSV reader, taken from git.
+Both programs are CMake targets of the repository, built with the module's flags:
+csv_parse_bench (bench/csv_parse_bench.cpp over today's CSV core) and
+historical_parse_bench, the historical baseline: bench/historical_parse_bench.cpp over
+the loader of HISTORICAL_REVISION, before its rewrite, whose sources are taken from git.
 
-Contract of its source (bench/csv_parse_bench.cpp by default): it builds with the
-command below, `csv_parse_bench PATH` loads the file once and prints one JSON line
+Contract of the programs: `PROGRAM PATH` loads the file once and prints one JSON line
 {"bytes": N, "rows": R, "columns": C, "seconds": S, "cpu_seconds": S2, "mb_per_s": X}.
 """
 
@@ -15,42 +16,34 @@ from pathlib import Path
 from fresh import best_of, best_of_fresh, run_json
 
 ROOT = Path(__file__).resolve().parent.parent
-DEFAULT_SOURCE = ROOT / "bench" / "csv_parse_bench.cpp"
-CORE_SOURCES = [ROOT / "src" / "csv_text.cpp", ROOT / "src" / "cell_parse.cpp"]
-BASELINE_SOURCE = ROOT / "bench" / "baseline_parse_bench.cpp"
-BASELINE_REVISION = "1b460ab"
-FLAGS = ["-O3", "-DNDEBUG", "-std=c++17", "-ffp-contract=off", f"-I{ROOT / 'src'}"]
+HISTORICAL_REVISION = "1b460ab"
+TARGETS = ["csv_parse_bench", "historical_parse_bench"]
 
 
-def build(source, extra_sources, build_dir):
-    """Compiles the parse-only program; None (and a note on stderr) when its source is absent."""
-    source = Path(source)
-    if not source.exists():
-        print(f"{source} does not exist: no parse-only figures.", file=sys.stderr)
-        return None
-    program = Path(build_dir) / "csv_parse_bench"
-    program.parent.mkdir(parents=True, exist_ok=True)
-    command = ["g++", *FLAGS, source, *CORE_SOURCES, *extra_sources, "-o", program]
-    subprocess.run([str(part) for part in command], check=True)
-    return program
-
-
-def build_baseline(build_dir):
-    """Compiles the parse-only program of the loader at BASELINE_REVISION; None (and a note) without git."""
-    folder = Path(build_dir) / "baseline"
+def historical_sources(folder):
+    """Writes the CSV reader of HISTORICAL_REVISION into `folder`; False (and a note) without git."""
     folder.mkdir(parents=True, exist_ok=True)
     for name in ("csv_text.hpp", "csv_text.cpp"):
         shown = subprocess.run(
-            ["git", "-C", str(ROOT), "show", f"{BASELINE_REVISION}:src/{name}"], capture_output=True, check=False
+            ["git", "-C", str(ROOT), "show", f"{HISTORICAL_REVISION}:src/{name}"], capture_output=True, check=False
         )
         if shown.returncode != 0:
-            print(f"No {BASELINE_REVISION}:src/{name} in git: no figures for the earlier loader.", file=sys.stderr)
-            return None
+            print(f"No {HISTORICAL_REVISION}:src/{name} in git: no figures for the earlier loader.", file=sys.stderr)
+            return False
         (folder / name).write_bytes(shown.stdout)
-    program = folder / "baseline_parse_bench"
-    command = ["g++", *FLAGS[:4], f"-I{folder}", BASELINE_SOURCE, folder / "csv_text.cpp", "-o", program]
-    subprocess.run([str(part) for part in command], check=True)
-    return program
+    return True
+
+
+def build(build_dir):
+    """Builds both programs with CMake; returns their paths, None for the historical one without git."""
+    folder, loader = Path(build_dir) / "programs", Path(build_dir) / "historical-loader"
+    historical = historical_sources(loader)
+    configure = ["cmake", "-S", ROOT, "-B", folder, "-DCMAKE_BUILD_TYPE=Release", "-DORVANTIS_MODULE=OFF"]
+    configure += ["-DORVANTIS_BUILD_BENCH=ON", f"-DORVANTIS_HISTORICAL_LOADER_DIR={loader if historical else ''}"]
+    targets = TARGETS if historical else TARGETS[:1]
+    subprocess.run([str(part) for part in configure], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", folder, "-j", "2", "--target", *targets], check=True, stdout=subprocess.DEVNULL)
+    return folder / TARGETS[0], folder / TARGETS[1] if historical else None
 
 
 LOWEST = ("seconds", "cpu_seconds")

@@ -3,11 +3,10 @@
 // removed, up to its first NUL byte. A range error is an error only for an
 // overflow; an underflow is strtod's value.
 //
-// Build and run (clang with libFuzzer):
-//   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined -ffp-contract=off \
-//       -Isrc tests/fuzz/csv_cells_fuzz.cpp src/cell_parse.cpp -o /tmp/csv_cells_fuzz
-//   mkdir -p /tmp/cells_corpus
-//   /tmp/csv_cells_fuzz -max_total_time=300 -jobs=1 /tmp/cells_corpus tests/fuzz/corpus/csv_cells_fuzz
+// Build and run by hand, from the repository root (clang with libFuzzer):
+//   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORVANTIS_MODULE=OFF -DORVANTIS_FUZZ=ON
+//   cmake --build build/fuzz --target csv_cells_fuzz && mkdir -p /tmp/csv_cells_fuzz_corpus
+//   build/fuzz/csv_cells_fuzz -max_total_time=300 /tmp/csv_cells_fuzz_corpus tests/fuzz/corpus/csv_cells_fuzz
 
 #include <cerrno>
 #include <cmath>

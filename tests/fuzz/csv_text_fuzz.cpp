@@ -10,13 +10,10 @@
 // slowly here; tests/test_csv_loader.py compares such documents.)
 //
 // bash .ci/fuzz builds and runs it from its seeds in tests/fuzz/corpus/csv_text_fuzz/.
-// By hand, from the repository root (clang with libFuzzer), as one command:
-//   clang++ -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=undefined
-//       -ffp-contract=off -Isrc tests/fuzz/csv_text_fuzz.cpp src/csv_text.cpp src/cell_parse.cpp
-//       -o /tmp/csv_text_fuzz
-// then, new inputs going to the first folder:
-//   mkdir -p /tmp/csv_text_corpus
-//   /tmp/csv_text_fuzz -max_total_time=300 /tmp/csv_text_corpus tests/fuzz/corpus/csv_text_fuzz
+// Build and run by hand, from the repository root (clang with libFuzzer):
+//   cmake -S . -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ -DORVANTIS_MODULE=OFF -DORVANTIS_FUZZ=ON
+//   cmake --build build/fuzz --target csv_text_fuzz && mkdir -p /tmp/csv_text_fuzz_corpus
+//   build/fuzz/csv_text_fuzz -max_total_time=300 /tmp/csv_text_fuzz_corpus tests/fuzz/corpus/csv_text_fuzz
 
 #include <algorithm>
 #include <cstdint>

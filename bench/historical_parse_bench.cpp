@@ -1,5 +1,5 @@
-// The parse-only program for the loader as it stood before the separator
-// index and the fast conversion (revision 1b460ab): the same JSON line as
+// Historical baseline: the parse-only program for the loader as it stood before the separator
+// index and the fast conversion (revision 1b460ab), kept to measure against: the same JSON line as
 // csv_parse_bench.cpp (see parse_bench_run.hpp), for a ratio of the two in one
 // benchmark run. It builds against that revision's src/csv_text.hpp and
 // src/csv_text.cpp, which parse_only.py takes from git, and loads rows as that

@@ -1,4 +1,4 @@
-"""The module built from an earlier revision, so that read_csv can be timed in turn with today's."""
+"""The historical baseline module, built from an earlier revision, to time read_csv in turn with today's."""
 
 import io
 import shutil

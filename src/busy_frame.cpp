@@ -1,6 +1,8 @@
+// The busy mark: refusing calls on a frame while one of its operations runs.
+
 #include <stdexcept>
 
-#include "kestrane_dataframe.hpp"
+#include "busy_frame.hpp"
 
 void BusyMark::ensure_unset() const {
     if (set_) {

@@ -1,7 +1,10 @@
+// shape, get_column and count_nan, and the module function get_mean.
+
 #include <algorithm>
 
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
+#include "python_bridge.hpp"
 
 namespace py = pybind11;
 

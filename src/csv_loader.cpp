@@ -1,3 +1,5 @@
+// read_csv: a CSV file into the frame, through the Python-free csv::Reader.
+
 #include <cerrno>
 #include <optional>
 #include <utility>
@@ -5,6 +7,7 @@
 #include "csv_text.hpp"
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
+#include "python_bridge.hpp"
 
 namespace py = pybind11;
 

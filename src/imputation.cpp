@@ -1,3 +1,5 @@
+// auto_preprocess: every NaN cell replaced by its column's mean.
+
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
 

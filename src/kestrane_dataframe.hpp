@@ -1,5 +1,7 @@
 #pragma once
 
+// The frame: its two members, their invariant, and its operations, one source each.
+
 #include <cstddef>
 #include <map>
 #include <string>
@@ -7,35 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
-// Set while an operation walks a frame across a point where Python code can
-// run (a console message, the allocation of a Python object). The mark belongs
-// to its frame: copying or moving a frame never carries it along.
-class BusyMark {
-public:
-    BusyMark() = default;
-    BusyMark(const BusyMark&) noexcept {}
-    BusyMark& operator=(const BusyMark&) noexcept { return *this; }
-
-    // Throws std::runtime_error (RuntimeError in Python) when the mark is set.
-    void ensure_unset() const;
-
-private:
-    friend class BusyScope;
-    bool set_ = false;
-};
-
-// Marks a frame busy for the scope's lifetime. Any method called on a busy
-// frame raises RuntimeError instead of touching it.
-class BusyScope {
-public:
-    explicit BusyScope(BusyMark& mark);
-    ~BusyScope();
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    BusyMark& mark_;
-};
+#include "busy_frame.hpp"
 
 // A column-oriented numeric table. `data` maps each column name (a byte
 // string, ordered bytewise) to its cells in row order; `columns` lists the
@@ -68,11 +42,3 @@ private:
 };
 
 double get_mean(const std::vector<double>& values);
-
-// Runs pending signal handlers; a KeyboardInterrupt, or any exception a
-// handler raises, is thrown as py::error_already_set.
-void check_signals();
-
-// A new list holding one float per value, in order. Checks for signals every
-// 2^20 values, so that Ctrl-C stops a long one.
-pybind11::list to_float_list(const std::vector<double>& values);

@@ -1,104 +1,10 @@
-#include <utility>
+// The module orvantis_core: its docstring, the class KestraneDataFrame with its
+// methods, and the functions get_mean and merhaba_kestrane, in registration order.
 
-#include <pybind11/stl.h>
-
-#include "kestrane_dataframe.hpp"
+#include "binding_glue.hpp"
 #include "messages.hpp"
 
-namespace py = pybind11;
-
-// The values of get_mean: a vector of doubles whose conversion from Python
-// reads exact lists and tuples of exact floats directly.
-struct MeanValues : std::vector<double> {};
-
-namespace pybind11::detail {
-
-// The standard sequence conversion, with the same help() text, plus a fast
-// path that copies the doubles of an exact list or tuple of exact floats.
-// No Python code can run on that path, and its results equal the standard
-// ones; every other input takes the standard path unchanged.
-template <>
-struct type_caster<MeanValues> : list_caster<MeanValues, double> {
-    bool load(handle source, bool convert) {
-        return load_exact_floats(source) || list_caster<MeanValues, double>::load(source, convert);
-    }
-
-private:
-    bool load_exact_floats(handle source) {
-        if (!PyList_CheckExact(source.ptr()) && !PyTuple_CheckExact(source.ptr())) {
-            return false;
-        }
-        PyObject** items = PySequence_Fast_ITEMS(source.ptr());
-        const Py_ssize_t size = PySequence_Fast_GET_SIZE(source.ptr());
-        value.clear();
-        value.reserve(static_cast<std::size_t>(size));
-        for (Py_ssize_t i = 0; i < size; ++i) {
-            if (!PyFloat_CheckExact(items[i])) {
-                return false;
-            }
-            value.push_back(PyFloat_AS_DOUBLE(items[i]));
-        }
-        return true;
-    }
-};
-
-}  // namespace pybind11::detail
-
-void check_signals() {
-    if (PyErr_CheckSignals() != 0) {
-        throw py::error_already_set();
-    }
-}
-
-namespace {
-
-// Whether `self` is a frame that __init__ built. For None the binding library
-// passes a null pointer; for an instance whose __init__ has not run it passes
-// storage that holds no frame yet, which is not registered as an instance.
-bool is_initialised(const KestraneDataFrame* self) {
-    static const py::detail::type_info* const frame_type = py::detail::get_type_info(typeid(KestraneDataFrame));
-    return self != nullptr && py::detail::get_object_handle(self, frame_type);
-}
-
-// The frame behind `self`, ready for a method: a TypeError for None or for an
-// instance whose __init__ has not run yet, a RuntimeError for a busy frame.
-KestraneDataFrame& ready_frame(KestraneDataFrame* self) {
-    if (!is_initialised(self)) {
-        throw py::type_error("KestraneDataFrame method called without an initialised KestraneDataFrame as self");
-    }
-    self->ensure_idle();
-    return *self;
-}
-
-// Binds a member operation through ready_frame, with the same Python signature.
-template <typename Result, typename... Args>
-auto method(Result (KestraneDataFrame::*operation)(Args...)) {
-    return [operation](KestraneDataFrame* self, Args... args) -> Result {
-        return (ready_frame(self).*operation)(std::forward<Args>(args)...);
-    };
-}
-
-// The binding library keeps per-process state that it reaches through the
-// main interpreter's thread state; an import into a sub-interpreter would
-// block on the interpreter lock forever. Sets ImportError there instead.
-bool refuse_sub_interpreter() {
-    if (PyInterpreterState_Get() == PyInterpreterState_Main()) {
-        return false;
-    }
-    PyErr_SetString(PyExc_ImportError,
-                    "orvantis_core does not support sub-interpreters; import it in the main interpreter");
-    return true;
-}
-
-}  // namespace
-
-// PYBIND11_MODULE, with the sub-interpreter check before the binding library
-// sets up its state.
-#define ORVANTIS_PRE_INIT           \
-    if (refuse_sub_interpreter()) { \
-        return nullptr;             \
-    }                               \
-    py::detail::get_num_interpreters_seen() += 1
+using binding_glue::method;
 
 PYBIND11_MODULE_PYINIT(orvantis_core, ORVANTIS_PRE_INIT)
 PYBIND11_MODULE_EXEC(orvantis_core, m) {

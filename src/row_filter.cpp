@@ -1,3 +1,5 @@
+// filter_by: a new frame with the rows whose cell in one column equals a value.
+
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
 

@@ -1,3 +1,5 @@
+// describe: count, mean, sample standard deviation, minimum and maximum per column.
+
 #include <cmath>
 #include <limits>
 #include <optional>

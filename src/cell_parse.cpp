@@ -14,8 +14,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include <emmintrin.h>
 #include <locale.h>
+
+#include "byte_lanes.hpp"
 
 // A cell is read as strtod reads it in the "C" locale: white space, a sign,
 // the number, then any text, which is ignored. A cell whose first byte cannot
@@ -683,33 +684,6 @@ constexpr std::array<PointPlace, kNoPoint + 1> kPointPlaces = [] {
     return places;
 }();
 
-// The 16 bytes at `text` as digit values, each XOR '0'.
-__m128i load_16_values(const char* text) {
-    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_set1_epi8('0'));
-}
-
-// Bit i set when byte i of `values` is at most 9.
-unsigned digit_lanes(__m128i values) {
-    const __m128i above_nine = _mm_subs_epu8(values, _mm_set1_epi8(9));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(above_nine, _mm_setzero_si128())));
-}
-
-bool all_digits(__m128i values) { return digit_lanes(values) == 0xFFFF; }
-
-// The numbers written by the low and by the high 8 digit values of `digits`,
-// in the low and the high 32 bits, with SSE2: about 15 instructions where two
-// eight_digits_value take 26, and fewer registers. The steps are
-// eight_digits_value's: byte pairs (10 · d0 + d1, by a 16-bit multiplication
-// whose spill into the upper byte, 10 · d1 · 256, is masked off), then 16-bit
-// pairs by 100 and 1, 32-bit pairs by 10^4 and 1.
-std::uint64_t two_eight_digit_numbers(__m128i digits) {
-    const __m128i tens = _mm_add_epi16(_mm_mullo_epi16(digits, _mm_set1_epi16(10)), _mm_srli_epi16(digits, 8));
-    const __m128i pairs = _mm_and_si128(tens, _mm_set1_epi16(0xFF));
-    const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 | 1 << 16));
-    const __m128i eights = _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 | 1 << 16));
-    return static_cast<std::uint64_t>(_mm_cvtsi128_si64(eights));
-}
-
 std::uint64_t low_number(std::uint64_t numbers) { return numbers & 0xFFFFFFFF; }
 std::uint64_t high_number(std::uint64_t numbers) { return numbers >> 32; }
 
@@ -719,7 +693,7 @@ std::uint64_t high_number(std::uint64_t numbers) { return numbers >> 32; }
 // instructions).
 bool read_two_words(std::uint64_t first, const char* second, const PointPlace& place, std::uint64_t& digits) {
     const std::uint64_t second_values = without_point(load_8(second) ^ kZeroDigits, place.later_up_to_point[0]);
-    const __m128i values = _mm_set_epi64x(static_cast<long long>(second_values), static_cast<long long>(first));
+    const SixteenValues values = join_words(first, second_values);
     const std::uint64_t numbers = two_eight_digit_numbers(values);
     digits = low_number(numbers) * place.first_scale + high_number(numbers);
     return all_digits(values);
@@ -733,10 +707,7 @@ bool read_three_words(std::uint64_t first, const char* rest, const PointPlace& p
     if (non_digit_bytes(first) != 0 || leading > 999) {
         return false;
     }
-    const __m128i bytes = load_16_values(rest);
-    const __m128i up_to_point = _mm_loadu_si128(reinterpret_cast<const __m128i*>(place.later_up_to_point.data()));
-    const __m128i below_point = _mm_and_si128(_mm_xor_si128(bytes, _mm_slli_si128(bytes, 1)), up_to_point);
-    const __m128i values = _mm_xor_si128(bytes, below_point);
+    const SixteenValues values = without_point(load_16_values(rest), place.later_up_to_point);
     const std::uint64_t numbers = two_eight_digit_numbers(values);
     digits = (leading * place.first_scale + low_number(numbers)) * kPowersOfTen[8] + high_number(numbers);
     return all_digits(values);
@@ -757,8 +728,8 @@ std::size_t first_non_digit(const char* text, std::size_t size, std::uint64_t he
         const std::uint64_t last_others = non_digit_bytes(load_8(text + size - kWordSize) ^ kZeroDigits);
         return last_others != 0 ? size - kWordSize + __builtin_ctzll(last_others) / 8 : 0;
     }
-    const unsigned last_others = ~digit_lanes(load_16_values(text + size - 2 * kWordSize)) & 0xFFFF;
-    return last_others != 0 ? size - 2 * kWordSize + __builtin_ctz(last_others) : 0;
+    const std::size_t last_other = first_non_digit_lane(load_16_values(text + size - 2 * kWordSize));
+    return last_other < 2 * kWordSize ? size - 2 * kWordSize + last_other : 0;
 }
 
 // A cell of 9 to 8 · Words bytes (Words 2 or 3), read as Words words that
@@ -857,13 +828,13 @@ bool round_fraction(std::uint64_t digits, std::size_t place, bool negative, doub
 bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& digits, std::size_t& place) {
     const std::uint64_t others = non_digit_bytes(first);
     const std::uint64_t point = others & (0 - others);
-    __m128i values = load_16_values(rest);
+    SixteenValues values = load_16_values(rest);
     std::uint64_t leading_digits = first;
     if (__builtin_expect(others == 0, 0)) {
         if (rest[0] != '.') {
             return false;
         }
-        values = _mm_srli_si128(values, 1);
+        values = without_first_lane(values);
         place = kMaxPointPlace;
     } else {
         place = static_cast<unsigned>(__builtin_ctzll(point)) / 8;

@@ -15,7 +15,7 @@
 
 #include <locale.h>
 
-#include "cell_parse.hpp"
+#include "csv/cell_value.hpp"
 
 namespace {
 

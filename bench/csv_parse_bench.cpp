@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "csv_text.hpp"
+#include "csv/reader.hpp"
 #include "parse_bench_run.hpp"
 
 namespace {

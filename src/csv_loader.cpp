@@ -4,7 +4,7 @@
 #include <optional>
 #include <utility>
 
-#include "csv_text.hpp"
+#include "csv/reader.hpp"
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
 #include "python_bridge.hpp"

@@ -20,7 +20,7 @@
 
 #include <unistd.h>
 
-#include "csv_text.hpp"
+#include "csv/reader.hpp"
 
 namespace {
 

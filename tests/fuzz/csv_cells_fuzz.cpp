@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "cell_parse.hpp"
+#include "csv/cell_value.hpp"
 
 namespace {
 

@@ -28,8 +28,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "cell_parse.hpp"
-#include "csv_text.hpp"
+#include "csv/cell_value.hpp"
+#include "csv/reader.hpp"
 
 namespace {
 

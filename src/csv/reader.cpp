@@ -1,6 +1,6 @@
-// Reading a CSV file in chunks and splitting its lines into cells, without Python.
+// Reading a CSV file in chunks into columns: the file, the row loop and the room for the columns.
 
-#include "csv_text.hpp"
+#include "csv/reader.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,21 +14,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "cell_parse.hpp"
-#include "cell_words.hpp"
-#include "target_features.hpp"
+#include "csv/cell_value.hpp"
+#include "csv/column_space.hpp"
+#include "csv/split.hpp"
 
 namespace csv {
 
 namespace {
 
 using Column = std::vector<double>;
-
-// Lines are split into cells through an index of their separators and
-// carriage returns, built for a block of at most this many bytes at a time:
-// 64 KiB keep the block and its index in the cache while the cells are
-// converted (16 to 256 KiB measured alike).
-constexpr std::size_t kIndexBlockSize = std::size_t{64} << 10;
 
 // The outcome of one system call: what it returned, and errno after it.
 struct CallOutcome {
@@ -70,75 +64,6 @@ std::uint64_t regular_file_size(int fd) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-bool is_mark(char byte) { return byte == ',' || byte == '\n' || byte == '\r'; }
-
-#if defined(ORVANTIS_SSE2)
-
-// index_marks takes the text in strides of this many bytes, one mask each.
-constexpr std::size_t kMarkStride = 64;
-// The bits of a mask that stand for one byte of its stride.
-constexpr unsigned kMaskBitsPerByte = 1;
-
-// A mask with bit i set where bytes[i] is ',', '\n' or '\r': three compares
-// per 16 bytes.
-std::uint64_t mark_mask(const char* bytes) {
-    const __m128i comma = _mm_set1_epi8(',');
-    const __m128i line_feed = _mm_set1_epi8('\n');
-    const __m128i carriage_return = _mm_set1_epi8('\r');
-    std::uint64_t mask = 0;
-    for (std::size_t lane = 0; lane < 4; ++lane) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * lane));
-        const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(chunk, comma), _mm_cmpeq_epi8(chunk, line_feed)),
-                                          _mm_cmpeq_epi8(chunk, carriage_return));
-        mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << (16 * lane);
-    }
-    return mask;
-}
-
-#else
-
-constexpr std::size_t kMarkStride = words::kWordSize;
-constexpr unsigned kMaskBitsPerByte = 8;
-
-// The top bit of each byte of `word` that is zero, and of no other byte: the
-// low 7 bits of a nonzero byte carry into its top bit, and its own top bit
-// flags the rest.
-std::uint64_t zero_bytes(std::uint64_t word) {
-    constexpr std::uint64_t kLowBits = ~words::kTopBitOfEveryByte;
-    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
-}
-
-// A mask with the top bit of byte i set where bytes[i] is ',', '\n' or '\r'.
-std::uint64_t mark_mask(const char* bytes) {
-    const std::uint64_t word = words::load_8(bytes);
-    return zero_bytes(word ^ (',' * words::kEveryByte)) | zero_bytes(word ^ ('\n' * words::kEveryByte)) |
-           zero_bytes(word ^ ('\r' * words::kEveryByte));
-}
-
-#endif
-
-// Writes the offsets of the ',', '\n' and '\r' bytes of text[0, size) to
-// `out`, in order, and returns the end of what it wrote. One mask per stride,
-// whose set bits are taken lowest first, rather than a find for every line
-// and every cell.
-std::uint32_t* index_marks(const char* text, std::size_t size, std::uint32_t* out) {
-    std::size_t offset = 0;
-    for (; offset + kMarkStride <= size; offset += kMarkStride) {
-        for (std::uint64_t mask = mark_mask(text + offset); mask != 0; mask &= mask - 1) {
-            *out++ =
-                static_cast<std::uint32_t>(offset + static_cast<unsigned>(__builtin_ctzll(mask)) / kMaskBitsPerByte);
-        }
-    }
-    for (; offset < size; ++offset) {
-        if (is_mark(text[offset])) {
-            *out++ = static_cast<std::uint32_t>(offset);
-        }
-    }
-    return out;
-}
-
-bool only_carriage_returns(std::string_view text) { return text.find_first_not_of('\r') == std::string_view::npos; }
-
 // The lines of `lines` (each ending with '\n') that hold cells: those with a
 // byte other than '\r'.
 std::size_t rows_with_cells(std::string_view lines) {
@@ -155,75 +80,6 @@ std::size_t rows_with_cells(std::string_view lines) {
     return rows;
 }
 
-// Where the tokenizer stands between two blocks: the start of the cell that
-// the next mark ends, its position in its line, and whether it holds a
-// carriage return.
-struct CellCursor {
-    const char* cell_start = nullptr;
-    std::size_t position = 0;
-    bool has_cr = false;
-};
-
-// Calls on_cell for the cells that the marks [offset, marks_end) of the block
-// at `block_start` end. MayHoldCr false skips the tests for carriage returns:
-// for a block without one, after a cell without one (the usual case; 1M x 8
-// short cells: 83 -> 76 ms, 5% fewer instructions).
-template <bool MayHoldCr, typename OnCell>
-void split_block(const char* block_start, const std::uint32_t* offset, const std::uint32_t* marks_end,
-                 CellCursor& cursor, OnCell& on_cell) {
-    const char* cell_start = cursor.cell_start;
-    std::size_t position = cursor.position;
-    bool has_cr = cursor.has_cr;
-    for (; offset != marks_end; ++offset) {
-        const char* const mark = block_start + *offset;
-        if (MayHoldCr && *mark == '\r') {
-            has_cr = true;
-            continue;
-        }
-        const std::string_view cell(cell_start, static_cast<std::size_t>(mark - cell_start));
-        const bool line_ends = *mark == '\n';
-        if (!(position == 0 && line_ends && (cell.empty() || (MayHoldCr && only_carriage_returns(cell))))) {
-            on_cell(cell, position, MayHoldCr && has_cr);
-        }
-        position = line_ends ? 0 : position + 1;
-        cell_start = mark + 1;
-        has_cr = false;
-    }
-    cursor = {cell_start, position, has_cr};
-}
-
-// The tokenizer. Calls on_cell(cell, position, has_cr) for every cell of
-// `lines`, complete lines the last of which ends with '\n'; `position` counts
-// the cells of a line from 0, and has_cr tells whether the cell holds a
-// carriage return. A line that is empty or holds only carriage returns has no
-// cells. `marks` is storage for the index of one block.
-//
-// Each cell's end is known from the index before the cell is converted, so
-// conversions do not chain through a parse pointer. Reading and splitting
-// 1M x 8 numbers (conversion aside) went from 112 to 82 ms of CPU time, 40 of
-// which are the kernel's: the read copies and the columns' new pages.
-// Carriage returns are in the index too, so that no cell needs a scan of its
-// own for them; a block is checked for one with memchr. check_interrupt is
-// called before each block: a block holds at most one cell per byte.
-template <typename OnCell>
-void for_each_cell(std::string_view lines, std::vector<std::uint32_t>& marks, const InterruptCheck& check_interrupt,
-                   OnCell&& on_cell) {
-    marks.resize(std::max(marks.size(), std::min(kIndexBlockSize, lines.size())));
-    CellCursor cursor;
-    cursor.cell_start = lines.data();
-    for (std::size_t block = 0; block < lines.size(); block += kIndexBlockSize) {
-        check_interrupt();
-        const char* const block_start = lines.data() + block;
-        const std::size_t size = std::min(kIndexBlockSize, lines.size() - block);
-        const std::uint32_t* const marks_end = index_marks(block_start, size, marks.data());
-        if (cursor.has_cr || std::memchr(block_start, '\r', size) != nullptr) {
-            split_block<true>(block_start, marks.data(), marks_end, cursor, on_cell);
-        } else {
-            split_block<false>(block_start, marks.data(), marks_end, cursor, on_cell);
-        }
-    }
-}
-
 // Converts the cells of the rows, calling back for those without a number.
 // The rounding mode is read once, when the converter is made: parse_cell
 // rounds to nearest, so in any other mode every cell goes to the C library,
@@ -234,8 +90,8 @@ public:
         : on_unreadable_cell_(on_unreadable_cell), rounds_to_nearest_(std::fegetround() == FE_TONEAREST) {}
 
     // Carriage returns at the end of a cell (CR LF line ends) are dropped
-    // here, which keeps the cell on parse_cell's fast path (1M x 8 numbers
-    // with CR LF: 237 -> 155 ms); parse_cell removes any others itself.
+    // here, which keeps the cell on parse_cell's fast path; parse_cell
+    // removes any others itself.
     double operator()(std::string_view cell, bool has_cr) {
         if (has_cr) {
             cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
@@ -256,56 +112,6 @@ private:
     std::string cell_text_;
     std::string conversion_scratch_;
     bool rounds_to_nearest_;
-};
-
-// Reserves room in the columns ahead of the rows, so that no column grows by
-// a copy while it fills: a growing copy holds a column twice at the peak, and
-// reserving from an estimate took the 1M x 8 load from 233 to 205 ms. The
-// room is only reserved: its pages become resident as the values reach them.
-// Asking for 2 MiB pages for it (madvise) made loads of 100 MB and more 10 to
-// 30% faster, but not a 10 MB file's, whose columns are too small for them:
-// 906, 1,240 and 1,485 MB/s at 10 MB, 100 MB and 1 GB, against 1,016, 1,083
-// and 1,153 MB/s without, a cost per byte that does not depend on the size.
-//
-// Room is best effort: when a column's room cannot be had (the address space
-// is limited, or memory is not overcommitted), that column and the ones after
-// it grow as they fill instead.
-class ColumnSpace {
-public:
-    explicit ColumnSpace(const std::vector<Column*>& targets) {
-        std::vector<Column*> sorted = targets;
-        std::sort(sorted.begin(), sorted.end());
-        for (Column* column : sorted) {
-            if (!columns_.empty() && columns_.back().first == column) {
-                ++columns_.back().second;
-            } else {
-                columns_.emplace_back(column, 1);
-            }
-        }
-    }
-
-    // Makes room in every column for `rows` more full rows, calling
-    // check_interrupt every few thousand columns. Kept out of the row loop
-    // that calls it: inlined there, it made the loop's code slower per cell.
-    [[gnu::noinline]] void reserve_rows(std::size_t rows, const InterruptCheck& check_interrupt) {
-        constexpr std::size_t kColumnsPerInterruptCheck = 4096;
-        for (std::size_t index = 0; index < columns_.size(); ++index) {
-            if (index % kColumnsPerInterruptCheck == kColumnsPerInterruptCheck - 1) {
-                check_interrupt();
-            }
-            const auto& [column, cells_per_row] = columns_[index];
-            try {
-                column->reserve(column->size() + rows * cells_per_row);
-            } catch (const std::bad_alloc&) {
-                return;
-            } catch (const std::length_error&) {
-                return;
-            }
-        }
-    }
-
-private:
-    std::vector<std::pair<Column*, std::size_t>> columns_;  // each column once, with its positions in a row
 };
 
 }  // namespace

@@ -1,8 +1,8 @@
 #pragma once
 
 // CSV text handling without Python: reading a file in chunks, splitting its
-// lines into cells and appending the values of the cells to columns. A cell
-// becomes a double in cell_parse.hpp.
+// lines into cells (split.hpp) and appending the values of the cells
+// (cell_value.hpp) to columns.
 //
 // The dialect: a line ends at a line feed or at the end of the file (a line
 // feed at the very end makes no extra line). Carriage returns belong to no

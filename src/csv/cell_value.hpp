@@ -1,16 +1,20 @@
 #pragma once
 
-// Turning one CSV cell's text into a double, without Python.
+// One CSV cell's value: the cell's rules (missing cells, carriage returns,
+// overflow as an error) over the number layer's reading of its text.
 
 #include <string>
 #include <string_view>
 
-#include "cell_words.hpp"
+#include "number/word_cells.hpp"
+#include "number/word_digits.hpp"
 
 namespace csv {
 
-// parse_cell for every cell that words::read_short_cell does not take.
-bool parse_cell_out_of_line(std::string_view cell, std::string& scratch, double& value);
+// parse_cell for every cell that the word paths do not decide: the cell's
+// rules in order (carriage returns out, a missing cell is NaN, the number
+// layer reads the rest, an overflow is the one error).
+bool parse_cell_text(std::string_view cell, std::string& scratch, double& value);
 
 // Sets `value` to the value of one cell, exactly as the C library's strtod
 // gives it in the "C" locale (whatever the process locale) and the default
@@ -25,14 +29,14 @@ bool parse_cell_out_of_line(std::string_view cell, std::string& scratch, double&
 // `scratch` is reused storage for the texts that need the C library; `cell`
 // must not point into it.
 // An out-parameter rather than std::optional<double>: GCC returns the optional
-// through a byte store and a word load, a store-forwarding stall on every cell
-// (8M cells, best of 6 interleaved: 17-digit 128 -> 123 ms, short 78 -> 76 ms).
-// Inline for the cells of 1 to 8 bytes, so that the loop over a file's cells
-// converts them without a call (1M x 8 short cells: 141 -> 126 instructions
-// per cell, 87 -> 82 ms).
+// through a byte store and a word load, a store-forwarding stall on every cell.
+// Inline, so that the loop over a file's cells converts the cells of 1 to 8
+// bytes without a call and reaches the paths of longer plain decimals in one;
+// only what those do not decide goes on to parse_cell_text.
 inline bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
-    return (cell.size() - 1 < words::kWordSize && words::read_short_cell(cell, value)) ||
-           parse_cell_out_of_line(cell, scratch, value);
+    const bool decided = cell.size() - 1 < number::words::kWordSize ? number::words::read_short_cell(cell, value)
+                                                                    : number::read_plain_decimal(cell, value);
+    return decided || parse_cell_text(cell, scratch, value);
 }
 
 // parse_cell with every number read by strtod_l in the "C" locale, so that

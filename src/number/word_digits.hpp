@@ -2,7 +2,7 @@
 
 // Cells read a word at a time: the short cells' whole path, which parse_cell
 // inlines into the loop that reads the rows, and the pieces that the longer
-// cells' paths in cell_parse.cpp share with it.
+// cells' paths in word_cells.cpp share with it.
 
 #include <array>
 #include <cstddef>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace csv::words {
+namespace number::words {
 
 // Decimal digits, eight at a time, in little-endian words: the byte at the
 // lowest address is the lowest byte of the word. Bytes are taken as digit
@@ -37,7 +37,7 @@ inline std::uint64_t non_digit_bytes(std::uint64_t values) {
 // into four-digit numbers (16-bit lanes), and those into the eight-digit one.
 // Each multiplication puts lane i · base + lane i + 1 into the upper lane,
 // which the shift moves down; no lane overflows into the next (99, 9999 and
-// 99999999 fit). 13 instructions.
+// 99999999 fit).
 inline std::uint64_t eight_digits_value(std::uint64_t digits) {
     const std::uint64_t pairs = ((digits * (1 + (10 << 8))) >> 8) & 0x00FF00FF00FF00FF;
     const std::uint64_t quads = ((pairs * (1 + (100 << 16))) >> 16) & 0x0000FFFF0000FFFF;
@@ -57,10 +57,9 @@ inline std::uint64_t load_4(const char* bytes) {
 }
 
 // The 1 to 8 bytes of `text` in a word, zero above them: two overlapping
-// 4-byte loads for 4 to 8 bytes, three single bytes for 1 to 3. The branch
-// costs less than computing both and selecting one (b-shaped cells: 82
-// instructions and 95 ms against 109 and 104 ms), as the length of a column's
-// cells varies little.
+// 4-byte loads for 4 to 8 bytes, three single bytes for 1 to 3. A branch
+// rather than computing both and selecting one: the length of a column's
+// cells varies little, so it is well predicted.
 inline std::uint64_t load_short(std::string_view text) {
     const std::size_t size = text.size();
     if (size >= 4) {
@@ -107,7 +106,7 @@ inline std::uint64_t without_point(std::uint64_t values, std::uint64_t up_to_poi
 // at most 7 after the point: the quotient of two exact doubles. No branch
 // depends on where the point is or whether there is one, which varies from
 // column to column. Always inlined: as a call of its own it saved and
-// restored registers on every cell (b-shaped cells: 126 -> 82 instructions).
+// restored registers on every cell.
 __attribute__((always_inline)) inline bool read_short_cell(std::string_view cell, double& value) {
     const std::size_t size = cell.size();
     const std::uint64_t bytes = load_short(cell);
@@ -136,4 +135,4 @@ __attribute__((always_inline)) inline bool read_short_cell(std::string_view cell
     return true;
 }
 
-}  // namespace csv::words
+}  // namespace number::words

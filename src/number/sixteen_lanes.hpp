@@ -7,10 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cell_words.hpp"
+#include "number/word_digits.hpp"
 #include "target_features.hpp"
 
-namespace csv::words {
+namespace number::words {
 
 #if defined(ORVANTIS_SSE2)
 
@@ -67,7 +67,7 @@ inline std::uint64_t two_eight_digit_numbers(SixteenValues digits) {
 #else
 
 // Lanes 0..7 in `low`, 8..15 in `high`, each the byte at the lower address
-// the lower one (the little-endian order of cell_words.hpp).
+// the lower one (the little-endian order of word_digits.hpp).
 struct SixteenValues {
     std::uint64_t low;
     std::uint64_t high;
@@ -109,4 +109,4 @@ inline std::uint64_t two_eight_digit_numbers(SixteenValues digits) {
 
 #endif
 
-}  // namespace csv::words
+}  // namespace number::words

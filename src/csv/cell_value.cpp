@@ -1,0 +1,83 @@
+// One CSV cell's value: missing cells, carriage returns and the overflow error, once each.
+
+#include "csv/cell_value.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <limits>
+#include <stdexcept>
+
+#include "number/read_number.hpp"
+#include "number/word_digits.hpp"
+
+namespace csv {
+
+using namespace number::words;
+
+namespace {
+
+// How a cell's number is read: exactly, rounding to nearest, or by the C
+// library in the current rounding mode.
+enum class Reading { exact, by_c_library };
+
+bool is_missing(std::string_view text) {
+    return text.empty() || (text.size() == 3 && (text == "nan" || text == "NaN"));
+}
+
+// Whether a word holds a carriage return: the XOR makes them its only zero
+// bytes, and the subtraction borrows into the top bit of a zero byte.
+bool has_carriage_return(std::uint64_t word) {
+    const std::uint64_t crs_zero = word ^ ('\r' * kEveryByte);
+    return ((crs_zero - kEveryByte) & ~crs_zero & kTopBitOfEveryByte) != 0;
+}
+
+// Whether `cell` holds a carriage return; without a call for up to 16 bytes.
+bool has_carriage_return(std::string_view cell) {
+    const std::size_t size = cell.size();
+    if (size - 1 < kWordSize) {
+        return has_carriage_return(load_short(cell));
+    }
+    if (size - 1 < 2 * kWordSize) {
+        return has_carriage_return(load_8(&cell[0])) || has_carriage_return(load_8(&cell[size - kWordSize]));
+    }
+    return size != 0 && std::memchr(cell.data(), '\r', size) != nullptr;
+}
+
+// The cell's rules in order: carriage returns out, a missing cell is NaN, the
+// number layer reads the rest, and an overflow is the one error.
+bool read_cell_text(std::string_view cell, std::string& scratch, double& value, Reading reading) {
+    const std::string_view text = without_carriage_returns(cell, scratch);
+    if (is_missing(text)) {
+        value = std::numeric_limits<double>::quiet_NaN();
+        return true;
+    }
+    const number::Outcome outcome = reading == Reading::exact ? number::read_number(text, scratch, value)
+                                                              : number::read_number_by_c_library(text, scratch, value);
+    if (outcome == number::Outcome::overflow) {
+        throw std::out_of_range("stod");
+    }
+    return outcome == number::Outcome::value;
+}
+
+}  // namespace
+
+std::string_view without_carriage_returns(std::string_view cell, std::string& scratch) {
+    if (!has_carriage_return(cell)) {
+        return cell;
+    }
+    scratch.clear();
+    std::remove_copy(cell.begin(), cell.end(), std::back_inserter(scratch), '\r');
+    return scratch;
+}
+
+bool parse_cell_text(std::string_view cell, std::string& scratch, double& value) {
+    return read_cell_text(cell, scratch, value, Reading::exact);
+}
+
+bool parse_cell_by_c_library(std::string_view cell, std::string& scratch, double& value) {
+    return read_cell_text(cell, scratch, value, Reading::by_c_library);
+}
+
+}  // namespace csv

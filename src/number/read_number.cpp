@@ -1,0 +1,63 @@
+// The order of steps that turns a number's text into a double.
+
+#include "number/read_number.hpp"
+
+#include <cmath>
+#include <optional>
+
+#include "number/c_library.hpp"
+#include "number/decimal.hpp"
+#include "number/double_bits.hpp"
+
+// A number is read as strtod reads it in the "C" locale: white space, a sign,
+// the number, then any text, which is ignored. Text that cannot start a
+// number is refused at its first byte. A decimal number is converted exactly
+// by the first of these that applies (decimal_value, exact_value.cpp):
+// 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
+//    multiplication or division of two exact doubles (Clinger).
+// 2. At most 19 significant digits: rounded from a 192-bit product with a
+//    truncated 128-bit power of five, whose error bound tells when it cannot
+//    decide the rounding (Eisel-Lemire).
+// 3. More digits: the value lies strictly between its first 19 digits and
+//    those plus one unit in their last place; when step 2 rounds both to the
+//    same double, the value rounds to it too.
+// 4. Hexadecimal numbers, NaNs, and what steps 2 and 3 cannot decide:
+//    strtod_l, called once.
+// The usual cells, plain decimals of up to 24 bytes, are read a word at a time
+// before this (word_digits.hpp, word_cells.hpp); what those paths cannot
+// decide comes here and takes the steps in turn.
+
+namespace number {
+
+Outcome read_number(std::string_view text, std::string& scratch, double& value) {
+    if (!text.empty() && !can_start_number(text[0])) {
+        return Outcome::no_number;
+    }
+    Decimal decimal;
+    switch (read_decimal(text, decimal)) {
+        case NumberForm::none:
+            return Outcome::no_number;
+        case NumberForm::infinity:
+            value = signed_infinity(decimal.negative);
+            return Outcome::value;
+        case NumberForm::other:
+            return strtod_for_text(text, scratch, value);
+        case NumberForm::decimal:
+            break;
+    }
+    const std::optional<double> exact = decimal_value(decimal);
+    if (!exact) {
+        return strtod_for_text(text, scratch, value);
+    }
+    if (std::isinf(*exact)) {
+        return Outcome::overflow;
+    }
+    value = *exact;
+    return Outcome::value;
+}
+
+Outcome read_number_by_c_library(std::string_view text, std::string& scratch, double& value) {
+    return strtod_for_text(text, scratch, value);
+}
+
+}  // namespace number

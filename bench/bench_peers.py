@@ -162,7 +162,7 @@ def notes(repeat, parse_repeat, message_lines):
         ),
         "parse": (
             "Parse-only: bench/csv_parse_bench.cpp, the CMake target csv_parse_bench (Release, the module's"
-            " flags) over src/csv_text.cpp and src/cell_parse.cpp, no Python involved: it reads the file"
+            " flags) over the CSV core (src/csv/, src/number/), no Python involved: it reads the file"
             f" into native columns. Best of {parse_repeat} fresh processes (a parse takes a fraction of a"
             " second, and this machine's timings vary); MB/s is 10^6 bytes per wall second."
             " Before: the historical baseline bench/historical_parse_bench.cpp, the same figure for the loader"

@@ -9,6 +9,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "number/decimal.hpp"
 #include "number/read_number.hpp"
 #include "number/word_digits.hpp"
 
@@ -48,6 +49,12 @@ bool has_carriage_return(std::string_view cell) {
 // The cell's rules in order: carriage returns out, a missing cell is NaN, the
 // number layer reads the rest, and an overflow is the one error.
 bool read_cell_text(std::string_view cell, std::string& scratch, double& value, Reading reading) {
+    // A carriage return can start a number (as white space), so a first byte
+    // that cannot is the text's first byte too: a word, a quoted label. Such a
+    // cell is refused here, before its carriage returns are looked for.
+    if (!cell.empty() && !number::can_start_number(cell[0])) {
+        return false;
+    }
     const std::string_view text = without_carriage_returns(cell, scratch);
     if (is_missing(text)) {
         value = std::numeric_limits<double>::quiet_NaN();

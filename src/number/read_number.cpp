@@ -10,8 +10,9 @@
 #include "number/double_bits.hpp"
 
 // A number is read as strtod reads it in the "C" locale: white space, a sign,
-// the number, then any text, which is ignored. Text that cannot start a
-// number is refused at its first byte. A decimal number is converted exactly
+// the number, then any text, which is ignored. (The cell layer refuses a
+// cell whose first byte cannot start a number before it comes here; see
+// can_start_number.) A decimal number is converted exactly
 // by the first of these that applies (decimal_value, exact_value.cpp):
 // 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
 //    multiplication or division of two exact doubles (Clinger).
@@ -30,9 +31,6 @@
 namespace number {
 
 Outcome read_number(std::string_view text, std::string& scratch, double& value) {
-    if (!text.empty() && !can_start_number(text[0])) {
-        return Outcome::no_number;
-    }
     Decimal decimal;
     switch (read_decimal(text, decimal)) {
         case NumberForm::none:

@@ -125,6 +125,8 @@ def test_dialect(csv_file, console, content, columns, data, rows):
         (b"7\x003", 7.0),
         (b"5\xff", 5.0),
         (b"NAN", NAN),
+        (b"Nantes", NAN),
+        (b"i\rnf", float("inf")),
         (b"nan\x00x", NAN),
         (b"-nan", NEGATIVE_NAN),
         (b"nan(123)", NAN_123),
@@ -146,7 +148,7 @@ def test_convertible_cell_is_stored_silently(csv_file, console, cell, value):
     assert len(console.lines()) == 2
 
 
-@pytest.mark.parametrize("cell", ["na", " ", "-", '"1"', "x1", "e5", ".", "+-1", "p1", "\x005"])
+@pytest.mark.parametrize("cell", ["na", "NA", "Istanbul", " ", "-", '"1"', "x1", "e5", ".", "+-1", "p1", "\x005"])
 def test_unconvertible_cell_warns_and_is_nan(csv_file, console, cell):
     path = csv_file(f"a,b\n{cell},2\n")
     result = KestraneDataFrame().read_csv(path)

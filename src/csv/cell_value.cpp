@@ -34,25 +34,44 @@ bool has_carriage_return(std::uint64_t word) {
     return ((crs_zero - kEveryByte) & ~crs_zero & kTopBitOfEveryByte) != 0;
 }
 
-// Whether `cell` holds a carriage return; without a call for up to 16 bytes.
+// Whether `cell` holds a carriage return; a word at a time, the last word
+// overlapping the one before, and without a call for up to 64 bytes.
 bool has_carriage_return(std::string_view cell) {
+    constexpr std::size_t kMaxWords = 8;
     const std::size_t size = cell.size();
     if (size - 1 < kWordSize) {
         return has_carriage_return(load_short(cell));
     }
-    if (size - 1 < 2 * kWordSize) {
-        return has_carriage_return(load_8(&cell[0])) || has_carriage_return(load_8(&cell[size - kWordSize]));
+    if (size - 1 >= kMaxWords * kWordSize) {
+        return size != 0 && std::memchr(cell.data(), '\r', size) != nullptr;
     }
-    return size != 0 && std::memchr(cell.data(), '\r', size) != nullptr;
+    bool crs_found = has_carriage_return(load_8(&cell[size - kWordSize]));
+    for (std::size_t offset = 0; offset + kWordSize < size; offset += kWordSize) {
+        crs_found |= has_carriage_return(load_8(&cell[offset]));
+    }
+    return crs_found;
+}
+
+// A cell that no number can start: a word, a quoted label. It is refused
+// before its carriage returns are looked for. A carriage return can start a
+// number (as white space), so a first byte that cannot is the text's first
+// byte too. A letter that can is followed by "nf" or "an" in the text; the
+// cell's next two bytes tell, unless one of them is a carriage return.
+bool cannot_start_number(std::string_view cell) {
+    if (cell.empty()) {
+        return false;
+    }
+    if (!number::can_start_number(cell[0])) {
+        return true;
+    }
+    const std::string_view head = cell.substr(0, 3);
+    return !number::can_start_number(head) && std::none_of(head.begin(), head.end(), [](char c) { return c == '\r'; });
 }
 
 // The cell's rules in order: carriage returns out, a missing cell is NaN, the
 // number layer reads the rest, and an overflow is the one error.
 bool read_cell_text(std::string_view cell, std::string& scratch, double& value, Reading reading) {
-    // A carriage return can start a number (as white space), so a first byte
-    // that cannot is the text's first byte too: a word, a quoted label. Such a
-    // cell is refused here, before its carriage returns are looked for.
-    if (!cell.empty() && !number::can_start_number(cell[0])) {
+    if (cannot_start_number(cell)) {
         return false;
     }
     const std::string_view text = without_carriage_returns(cell, scratch);

@@ -61,7 +61,7 @@ Outcome strtod_for_text(std::string_view text, std::string& scratch, double& val
     if (text.data() == scratch.data()) {
         return strtod_in_c_locale(scratch.c_str(), value);
     }
-    std::array<char, 64> copy{};
+    std::array<char, 64> copy;  // NOLINT(cppcoreguidelines-pro-type-member-init): filled up to the NUL below
     if (text.size() < copy.size()) {
         std::memcpy(copy.data(), text.data(), text.size());
         copy[text.size()] = '\0';

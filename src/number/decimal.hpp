@@ -49,6 +49,22 @@ inline constexpr std::array<bool, 256> kNumberStarts = [] {
 
 inline bool can_start_number(char c) { return kNumberStarts[static_cast<unsigned char>(c)]; }
 
+// Whether a text that begins with `head` can hold a number, for `head` the
+// text's first three bytes, or all of it when shorter: its first byte must be
+// one of kNumberStarts, and a letter there must begin "inf" or "nan", in any
+// case, as no other word is a number.
+inline bool can_start_number(std::string_view head) {
+    if (head.empty() || !can_start_number(head[0])) {
+        return false;
+    }
+    const char first = static_cast<char>(head[0] | 0x20);
+    if (first != 'i' && first != 'n') {
+        return true;
+    }
+    const std::string_view word = first == 'i' ? "inf" : "nan";
+    return head.size() == word.size() && (head[1] | 0x20) == word[1] && (head[2] | 0x20) == word[2];
+}
+
 // What read_decimal found at the start of a text.
 enum class NumberForm { decimal, infinity, none, other };
 

@@ -33,6 +33,38 @@ inline Product192 multiply_high(std::uint64_t factor, const PowerOfFive& power) 
     return {static_cast<std::uint64_t>(upper >> 64), static_cast<std::uint64_t>(upper), 0};
 }
 
+// digits · 10^exponent10 as X · 2^scale, for digits != 0 and exponent10
+// within the table: `x` is the 192-bit product of the digits shifted to a top
+// bit of 2^63 and the truncated power of five (KnownNormal: with its high half
+// only), so the value's leading bit is bit 190 or 191 of X, at `leading`.
+struct ScaledProduct {
+    Product192 x;
+    int scale;
+    int leading;
+    const PowerOfFive& power;
+};
+
+template <bool KnownNormal>
+__attribute__((always_inline)) inline ScaledProduct scale_product(std::uint64_t digits, int exponent10) {
+    const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
+    const int shift = __builtin_clzll(digits);
+    const Product192 x = KnownNormal ? multiply_high(digits << shift, power) : multiply(digits << shift, power);
+    const int scale = power.exponent + exponent10 - shift;
+    return {x, scale, 190 + static_cast<int>(x.top >> 63) + scale, power};
+}
+
+// The double whose significand, leading bit included, is `significand`, for
+// a leading bit at `leading` (or subnormal below kMinNormalExponent). A
+// normal significand's leading bit adds one to the exponent field, hence the
+// bias of 1022; a carry out of rounding moves on into it the same way, up to
+// infinity.
+template <bool KnownNormal>
+__attribute__((always_inline)) inline double from_significand(std::uint64_t significand, int leading, bool negative) {
+    const std::uint64_t biased_exponent =
+        KnownNormal || leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
+    return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
+}
+
 // Sets `value` to digits · 10^exponent10 correctly rounded to nearest-even,
 // for digits != 0 and exponent10 within the table: infinity on overflow.
 // False when the truncated power of five leaves the rounding open.
@@ -60,13 +92,11 @@ inline Product192 multiply_high(std::uint64_t factor, const PowerOfFive& power) 
 template <bool KnownNormal>
 __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, int exponent10, bool negative,
                                                          double& value) {
-    const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
-    const int shift = __builtin_clzll(digits);
-    const Product192 product = KnownNormal ? multiply_high(digits << shift, power) : multiply(digits << shift, power);
-
-    // The value is X · 2^scale; its leading bit is bit 190 or 191 of X.
-    const int scale = power.exponent + exponent10 - shift;
-    const int leading = 190 + static_cast<int>(product.top >> 63) + scale;
+    const ScaledProduct scaled = scale_product<KnownNormal>(digits, exponent10);
+    // Copied out: read through `scaled`, GCC's code for the longer cells came out slower.
+    const Product192 product = scaled.x;
+    const int scale = scaled.scale;
+    const int leading = scaled.leading;
     if (!KnownNormal && leading > kMaxExponent) {
         value = signed_infinity(negative);
         return true;
@@ -84,14 +114,44 @@ __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, i
         return false;
     }
     const std::uint64_t with_rounding_bit = product.top >> rounding_bit;
-    const bool sticky = !power.exact || below != 0 || product.middle != 0 || product.bottom != 0;
+    const bool sticky = !scaled.power.exact || below != 0 || product.middle != 0 || product.bottom != 0;
     const bool round_up = (with_rounding_bit & 1) != 0 && (sticky || (with_rounding_bit & 2) != 0);
-    const std::uint64_t significand = (with_rounding_bit >> 1) + round_up;
-    // A normal significand's leading bit adds one to the exponent field, hence
-    // the bias of 1022; a carry out of rounding moves on into it the same way.
-    const std::uint64_t biased_exponent =
-        KnownNormal || leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
-    value = with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
+    value = from_significand<KnownNormal>((with_rounding_bit >> 1) + round_up, leading, negative);
+    return true;
+}
+
+// Sets `value` to the nearest double of every value strictly between
+// digits · 10^exponent10 and (digits + 1) · 10^exponent10, for digits of 19
+// significant digits (at least 10^18) and exponent10 within the table: the
+// value of a longer decimal whose first 19 digits these are. False when that
+// interval may hold a halfway point between two doubles, where the digits
+// after the 19th decide, and for results near the smallest subnormal.
+//
+// With P and X as for round_product, X lies in [P, P + 2^64), and the
+// interval's upper end is X · (1 + 1/digits) < X + 2^192 / 10^18 < X + 2^133:
+// so every value V in it lies in (P, P + 2^133), 32 units of P's top word.
+// Below the halfway point by more than that, P's bits from the rounding bit
+// down say that V rounds down; above it, that V rounds up, also when V's
+// bits carry into the significand or the next binade, as P's rounding does.
+inline bool round_between(std::uint64_t digits, int exponent10, bool negative, double& value) {
+    constexpr std::uint64_t kMargin = 32;  // 2^133 in units of P's top word
+    const ScaledProduct scaled = scale_product<false>(digits, exponent10);
+    if (scaled.leading > kMaxExponent) {
+        value = signed_infinity(negative);
+        return true;
+    }
+    const int last_kept = std::max(scaled.leading - kMantissaBits, kMinSubnormalExponent);
+    const int rounding_bit = last_kept - 1 - scaled.scale - 128;  // in `top`, at least 9
+    if (rounding_bit >= 63) {
+        return false;
+    }
+    const std::uint64_t halfway = std::uint64_t{1} << rounding_bit;
+    const std::uint64_t from_rounding_bit = scaled.x.top & (2 * halfway - 1);
+    if (from_rounding_bit - (halfway - kMargin) <= kMargin) {
+        return false;
+    }
+    const std::uint64_t significand = (scaled.x.top >> (rounding_bit + 1)) + (from_rounding_bit > halfway);
+    value = from_significand<false>(significand, scaled.leading, negative);
     return true;
 }
 

@@ -34,9 +34,16 @@ double exact_product(const Decimal& decimal) {
     return with_sign(magnitude, decimal.negative);
 }
 
-// Any Decimal's value by round_product (Eisel-Lemire); nullopt when the
-// rounding is left open.
-std::optional<double> nearest_double(const Decimal& decimal) {
+// The product rounding of Eisel-Lemire: round_product for a Decimal's own
+// value, round_between for a truncated one. Either sets a value and returns
+// true, or leaves the rounding open.
+using ProductRounding = bool (*)(std::uint64_t digits, int exponent10, bool negative, double& value);
+
+// A Decimal's value by `Round`, which takes the powers of ten within the
+// table; beyond them the value is a signed zero or infinity. nullopt when the
+// rounding is left open. A template argument, so that `Round` is inlined.
+template <ProductRounding Round>
+std::optional<double> rounded_product(const Decimal& decimal) {
     if (decimal.digits == 0 || decimal.exponent < kMinPowerOfTen) {
         return signed_zero(decimal.negative);
     }
@@ -44,7 +51,7 @@ std::optional<double> nearest_double(const Decimal& decimal) {
         return signed_infinity(decimal.negative);
     }
     double value;
-    if (!round_product<false>(decimal.digits, static_cast<int>(decimal.exponent), decimal.negative, value)) {
+    if (!Round(decimal.digits, static_cast<int>(decimal.exponent), decimal.negative, value)) {
         return std::nullopt;
     }
     return value;
@@ -73,33 +80,21 @@ std::optional<double> dyadic_value(const Decimal& decimal) {
     return with_sign(magnitude, decimal.negative);
 }
 
-// A truncated Decimal's value lies strictly between digits · 10^exponent and
-// (digits + 1) · 10^exponent. Rounding to nearest never decreases as its
-// argument grows, so when both bounds round to the same double, so does the
-// value; nullopt when they do not, or when either rounding is left open.
-std::optional<double> truncated_value(const Decimal& decimal) {
-    Decimal above = decimal;
-    ++above.digits;
-    const std::optional<double> below_value = nearest_double(decimal);
-    const std::optional<double> above_value = nearest_double(above);
-    if (below_value && above_value && *below_value == *above_value) {
-        return below_value;
-    }
-    return std::nullopt;
-}
-
 }  // namespace
 
 // The exact methods in turn: a long decimal by its bounds, then Clinger's
 // product, Eisel-Lemire, and the dyadic values that Eisel-Lemire leaves open.
 std::optional<double> decimal_value(const Decimal& decimal) {
     if (decimal.truncated) {
-        return truncated_value(decimal);
+        // Its value lies strictly between digits · 10^exponent and
+        // (digits + 1) · 10^exponent, which round_between rounds when no
+        // halfway point between doubles lies there too.
+        return rounded_product<round_between>(decimal);
     }
     if (is_exact_product(decimal)) {
         return exact_product(decimal);
     }
-    if (const std::optional<double> value = nearest_double(decimal)) {
+    if (const std::optional<double> value = rounded_product<round_product<false>>(decimal)) {
         return value;
     }
     return dyadic_value(decimal);

@@ -11,17 +11,18 @@
 
 // A number is read as strtod reads it in the "C" locale: white space, a sign,
 // the number, then any text, which is ignored. (The cell layer refuses a
-// cell whose first byte cannot start a number before it comes here; see
-// can_start_number.) A decimal number is converted exactly
-// by the first of these that applies (decimal_value, exact_value.cpp):
+// cell whose first bytes cannot start a number before it comes here; see
+// can_start_number.) A decimal number is converted exactly by the first of
+// these that applies (decimal_value, exact_value.cpp):
 // 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
 //    multiplication or division of two exact doubles (Clinger).
 // 2. At most 19 significant digits: rounded from a 192-bit product with a
 //    truncated 128-bit power of five, whose error bound tells when it cannot
 //    decide the rounding (Eisel-Lemire).
 // 3. More digits: the value lies strictly between its first 19 digits and
-//    those plus one unit in their last place; when step 2 rounds both to the
-//    same double, the value rounds to it too.
+//    those plus one unit in their last place; step 2's product for the first
+//    19, its error bound widened by that unit, tells when no halfway point
+//    between two doubles lies in between, and then rounds them all.
 // 4. Hexadecimal numbers, NaNs, and what steps 2 and 3 cannot decide:
 //    strtod_l, called once.
 // The usual cells, plain decimals of up to 24 bytes, are read a word at a time

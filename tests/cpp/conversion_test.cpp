@@ -509,8 +509,8 @@ int main() {
         passed = check.report() && passed;
     }
     {
-        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- '", parse_cell);
-        every_cell_over("iInNaAfFtyx0p.- ", 5, check);
+        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'", parse_cell);
+        every_cell_over("iInNaAfFtyx0p.- \r", 5, check);
         passed = check.report() && passed;
     }
     {

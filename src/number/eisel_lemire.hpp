@@ -127,14 +127,17 @@ __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, i
 // interval may hold a halfway point between two doubles, where the digits
 // after the 19th decide, and for results near the smallest subnormal.
 //
-// With P and X as for round_product, X lies in [P, P + 2^64), and the
-// interval's upper end is X · (1 + 1/digits) < X + 2^192 / 10^18 < X + 2^133:
-// so every value V in it lies in (P, P + 2^133), 32 units of P's top word.
-// Below the halfway point by more than that, P's bits from the rounding bit
-// down say that V rounds down; above it, that V rounds up, also when V's
-// bits carry into the significand or the next binade, as P's rounding does.
+// With w, T, P and X as for round_product, X lies in [P, P + 2^64). One more
+// unit in the digits adds 2^shift to w, so the interval's upper end is X plus
+// 2^shift times 5^q's exact scaled value, which is below 2^128: every value V
+// in it lies in (P, P + (2^shift + 1) · 2^128), within that many units of P's
+// top word. Below the halfway point by more than that, P's bits from the
+// rounding bit down say that V rounds down; above it, that V rounds up, also
+// when V's bits carry into the significand or the next binade, as P's
+// rounding does. Digits of at least 10^18 have a shift of at most 4, so the
+// margin is at most 17 units, far below the halfway point's 2^9 or more.
 inline bool round_between(std::uint64_t digits, int exponent10, bool negative, double& value) {
-    constexpr std::uint64_t kMargin = 32;  // 2^133 in units of P's top word
+    const std::uint64_t margin = (std::uint64_t{1} << __builtin_clzll(digits)) + 1;
     const ScaledProduct scaled = scale_product<false>(digits, exponent10);
     if (scaled.leading > kMaxExponent) {
         value = signed_infinity(negative);
@@ -147,7 +150,7 @@ inline bool round_between(std::uint64_t digits, int exponent10, bool negative, d
     }
     const std::uint64_t halfway = std::uint64_t{1} << rounding_bit;
     const std::uint64_t from_rounding_bit = scaled.x.top & (2 * halfway - 1);
-    if (from_rounding_bit - (halfway - kMargin) <= kMargin) {
+    if (from_rounding_bit - (halfway - margin) <= margin) {
         return false;
     }
     const std::uint64_t significand = (scaled.x.top >> (rounding_bit + 1)) + (from_rounding_bit > halfway);

@@ -28,6 +28,7 @@ _libc = ctypes.CDLL(None, use_errno=True)
 _libc.strtod.restype = ctypes.c_double
 _libc.strtod.argtypes = [ctypes.c_char_p, ctypes.POINTER(ctypes.c_void_p)]
 _libc.fesetround.argtypes = [ctypes.c_int]
+_libc.fegetround.argtypes = []
 
 
 def bits(value):
@@ -241,8 +242,26 @@ def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
     assert loader_outcome(str(path)) == c_library_outcome(cell.encode())
 
 
-# <fenv.h> on x86-64: the rounding modes' values for fesetround.
-ROUNDING_MODES = {"to nearest": 0x000, "downward": 0x400, "upward": 0x800, "towards zero": 0xC00}
+def rounding_modes():
+    """fesetround's value for each rounding mode. <fenv.h> gives them per machine (0x400 is downward on
+    x86-64, upward on aarch64), so each value the C library takes is named by how it rounds three quarters
+    of a unit in the last place away from 1 and from -1."""
+    names = {
+        (True, True): "to nearest",
+        (False, True): "downward",
+        (True, False): "upward",
+        (False, False): "towards zero",
+    }
+    three_quarter_unit = 0.75 * 2.0**-52
+    saved, modes = _libc.fegetround(), {}
+    for value in {field << shift for field in range(4) for shift in range(31)}:
+        if _libc.fesetround(value) == 0:
+            modes[names[1.0 + three_quarter_unit > 1.0, -1.0 - three_quarter_unit < -1.0]] = value
+    assert _libc.fesetround(saved) == 0
+    return {name: modes[name] for name in names.values()}
+
+
+ROUNDING_MODES = rounding_modes()
 MODE_CELLS = [
     b"9007199254740993",
     b"0.18964089720394417",

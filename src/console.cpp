@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "python_bridge.hpp"
+
 namespace py = pybind11;
 
 namespace console {
@@ -66,8 +68,15 @@ py::object joined(const Piece* pieces, std::size_t count) {
     return line;
 }
 
+// Calls Python code, which may give up the interpreter lock (a file's write
+// does); the frames between it and this call hold nothing to destroy.
+template <typename Call>
+py::object call_python(const Call& call) {
+    return owned(unless_thread_ended(call));
+}
+
 void call_write(const py::object& write, const py::object& text) {
-    owned(PyObject_CallOneArg(write.ptr(), text.ptr()));
+    call_python([&write, &text] { return PyObject_CallOneArg(write.ptr(), text.ptr()); });
 }
 
 }  // namespace
@@ -88,7 +97,7 @@ void write(const Piece* pieces, std::size_t count) {
     if (!stream) {
         return;
     }
-    const py::object write = owned(PyObject_GetAttrString(stream.ptr(), "write"));
+    const py::object write = call_python([&stream] { return PyObject_GetAttrString(stream.ptr(), "write"); });
     call_write(write, line);
     call_write(write, owned(PyUnicode_FromOrdinal('\n')));
 }

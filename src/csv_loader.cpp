@@ -29,8 +29,7 @@ void check_signals_every_few_names(std::size_t index) {
 // to write to it (a FIFO, a pipe), so those calls run without the interpreter
 // lock; the frame is busy meanwhile. Nothing else the load does releases it.
 void call_without_interpreter_lock(const std::function<void()>& system_call) {
-    const py::gil_scoped_release unlocked;
-    system_call();
+    run_without_interpreter_lock(system_call);
 }
 
 // One empty column per distinct name.

@@ -1,6 +1,8 @@
-// Signal checks and lists of floats, through the C API.
+// Signal checks, lists of floats, and threads that the interpreter ends.
 
 #include "python_bridge.hpp"
+
+#include <unistd.h>
 
 namespace py = pybind11;
 
@@ -10,26 +12,14 @@ void check_signals() {
     }
 }
 
-py::list new_list(std::size_t size) {
-    PyObject* list = PyList_New(static_cast<Py_ssize_t>(size));
-    if (list == nullptr) {
-        throw py::error_already_set();
+void wait_for_process_exit() {
+    for (;;) {
+        pause();
     }
-    return py::reinterpret_steal<py::list>(list);
 }
 
 py::list to_float_list(const std::vector<double>& values) {
-    py::list list = new_list(values.size());
     constexpr std::size_t kValuesPerSignalCheck = std::size_t{1} << 20;
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (i % kValuesPerSignalCheck == kValuesPerSignalCheck - 1) {
-            check_signals();
-        }
-        PyObject* item = PyFloat_FromDouble(values[i]);
-        if (item == nullptr) {
-            throw py::error_already_set();
-        }
-        PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list;
+    return filled_list(values.size(), kValuesPerSignalCheck,
+                       [&values](std::size_t i) { return PyFloat_FromDouble(values[i]); });
 }

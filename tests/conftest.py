@@ -1,9 +1,12 @@
 import io
 import os
+import shutil
 import signal
+import subprocess
 import sys
 import time
 import traceback
+from pathlib import Path
 
 import pytest
 
@@ -120,3 +123,20 @@ def load(csv_file, console):
         return frame
 
     return make
+
+
+@pytest.fixture(scope="session")
+def fault_shim_env(tmp_path_factory):
+    """The environment of a child interpreter with tests/cpp/fault_shim.cpp loaded first, whose
+    functions (ctypes.CDLL(None).fail_allocation_after, .fail_read_after) make one C++
+    allocation or one read() fail on demand. The sanitizers' runtime, when preloaded too, is
+    told not to insist on coming first. CXX names the compiler (g++ by default)."""
+    compiler = os.environ.get("CXX", "g++")
+    assert shutil.which(compiler), f"{compiler} is needed to build the fault shim"
+    shim = tmp_path_factory.mktemp("fault_shim") / "fault_shim.so"
+    source = Path(__file__).parent / "cpp" / "fault_shim.cpp"
+    subprocess.run([compiler, "-shared", "-fPIC", "-O1", "-o", str(shim), str(source)], check=True)
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = " ".join([str(shim), env.get("LD_PRELOAD", "")]).strip()
+    env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), "verify_asan_link_order=0"]))
+    return env

@@ -1,7 +1,7 @@
 """read_csv when the file fails, stalls or outgrows memory.
 
-Each case runs in a child interpreter (it maps memory at address 0, limits the
-address space, or waits on a FIFO), with a timeout, and reports as JSON: the
+Each case runs in a child interpreter (a read fails through the fault shim, the
+address space is limited, or it waits on a FIFO), with a timeout, and reports as JSON: the
 exception, the console lines of the load, and the frame's columns afterwards.
 """
 
@@ -42,16 +42,6 @@ def load(path, prepare):
     outcome.update(lines=console.getvalue().splitlines(), shape=frame.shape(), columns=columns_of(frame, "za"))
     print(json.dumps(outcome), flush=True)
 
-def map_page_zero(content):
-    libc = ctypes.CDLL(None, use_errno=True)
-    libc.mmap.restype = ctypes.c_void_p
-    libc.mmap.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, ctypes.c_int, ctypes.c_int, ctypes.c_long]
-    read_write, private_anonymous_fixed_noreplace = 0x3, 0x2 | 0x20 | 0x100000
-    if libc.mmap(None, 4096, read_write, private_anonymous_fixed_noreplace, -1, 0) is not None:
-        print(json.dumps({"skip": "cannot map address 0"}), flush=True)
-        sys.exit()
-    ctypes.memmove(0, content, len(content))
-
 def limit_address_space(extra_bytes):
     with open("/proc/self/status") as status:
         size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
@@ -66,9 +56,13 @@ def earlier_csv(tmp_path):
     return str(path)
 
 
-def start_child(earlier_csv, body):
+def start_child(earlier_csv, body, env=None):
     return subprocess.Popen(
-        [sys.executable, "-c", CHILD + body, earlier_csv], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+        [sys.executable, "-c", CHILD + body, earlier_csv],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        env=env,
     )
 
 
@@ -86,27 +80,30 @@ def finish_child(child):
     return outcome
 
 
-def run_child(earlier_csv, body):
-    return finish_child(start_child(earlier_csv, body))
+def run_child(earlier_csv, body, env=None):
+    return finish_child(start_child(earlier_csv, body, env))
 
 
 KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
 
 
 @pytest.mark.parametrize(
-    "page, columns",
+    "content, columns",
     [
-        # The page holds the header and 2047 rows; the read after it fails.
+        # The first read gives the header and 2047 rows; the read after it fails.
         (b"a\n" + b"1\n" * 2047, {"z": None, "a": [1.0] * 2047}),
         # The header line is still unfinished when the read fails.
         (b"a," * 2048, KEPT_FRAME["columns"]),
     ],
     ids=["in the rows", "in the header"],
 )
-def test_read_error_after_first_byte_raises_os_error(earlier_csv, page, columns):
-    outcome = run_child(earlier_csv, f"load('/proc/self/mem', lambda: map_page_zero({page!r}))")
-    assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, "/proc/self/mem")
-    assert outcome["lines"] == [READING("/proc/self/mem")]
+def test_read_error_after_first_byte_raises_os_error(tmp_path, earlier_csv, fault_shim_env, content, columns):
+    path = tmp_path / "failing.csv"
+    path.write_bytes(content)
+    fail_second_read = "lambda: ctypes.CDLL(None).fail_read_after(1)"
+    outcome = run_child(earlier_csv, f"load({str(path)!r}, {fail_second_read})", fault_shim_env)
+    assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, str(path))
+    assert outcome["lines"] == [READING(path)]
     assert outcome["columns"] == columns
 
 

@@ -1,3 +1,4 @@
+import contextlib
 import io
 import os
 import shutil
@@ -58,6 +59,30 @@ def pytest_runtest_call(item):
         sys.stdout = saved
 
 
+def kill_group(leader):
+    with contextlib.suppress(ProcessLookupError):
+        os.killpg(leader, signal.SIGKILL)
+
+
+@pytest.fixture
+def spawn():
+    """Starts a process (subprocess.Popen's arguments) in a session of its own; when the test
+    ends, however it ends, the whole process group of each one is killed."""
+    children = []
+
+    def start(argv, **options):
+        children.append(subprocess.Popen(argv, start_new_session=True, **options))
+        return children[-1]
+
+    yield start
+    for child in children:
+        kill_group(child.pid)
+        child.wait()
+        for pipe in (child.stdin, child.stdout, child.stderr):
+            if pipe:
+                pipe.close()
+
+
 @pytest.hookimpl(tryfirst=True)
 def pytest_pyfunc_call(pyfuncitem):
     """Runs a test marked `forked` in a forked child, so that a crash or a hang fails only that test."""
@@ -67,6 +92,8 @@ def pytest_pyfunc_call(pyfuncitem):
     arguments = {name: pyfuncitem.funcargs[name] for name in pyfuncitem._fixtureinfo.argnames}
     child = os.fork()
     if child == 0:
+        # A group of its own, so that whatever the test starts ends with it.
+        os.setpgid(0, 0)
         status = 1
         try:
             pyfuncitem.obj(**arguments)
@@ -78,12 +105,15 @@ def pytest_pyfunc_call(pyfuncitem):
             sys.stderr.flush()
             os._exit(status)
     deadline = time.monotonic() + marker.kwargs.get("timeout", 120)
-    while (waited := os.waitpid(child, os.WNOHANG))[0] == 0:
-        if time.monotonic() > deadline:
-            os.kill(child, signal.SIGKILL)
-            os.waitpid(child, 0)
-            pytest.fail("the forked test did not end in time")
-        time.sleep(0.01)
+    try:
+        while (waited := os.waitpid(child, os.WNOHANG))[0] == 0:
+            if time.monotonic() > deadline:
+                os.kill(child, signal.SIGKILL)
+                os.waitpid(child, 0)
+                pytest.fail("the forked test did not end in time")
+            time.sleep(0.01)
+    finally:
+        kill_group(child)
     if os.waitstatus_to_exitcode(waited[1]) != 0:
         pytest.fail(f"the forked test failed (exit code {os.waitstatus_to_exitcode(waited[1])}); see its stderr")
     return True

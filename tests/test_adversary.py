@@ -8,9 +8,6 @@ crashes or hangs, so each case runs in a child interpreter in a session of its
 own, whose whole process group is killed however the test ends.
 """
 
-import contextlib
-import os
-import signal
 import subprocess
 import sys
 import textwrap
@@ -49,28 +46,28 @@ def run(statement, frame):
 """
 
 
-def run_child(tmp_path, body, env=None, timeout=120):
+@pytest.fixture
+def run_child(spawn, tmp_path):
     """Runs PRELUDE + body in a child interpreter in tmp_path and returns its stdout.
     The child must exit with status 0 and write nothing to stderr."""
-    child = subprocess.Popen(
-        [sys.executable, "-c", PRELUDE + textwrap.dedent(body)],
-        cwd=tmp_path,
-        env=env,
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        text=True,
-        start_new_session=True,
-    )
-    try:
-        out, err = child.communicate(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        out, err = "", "the child did not end in time"
-    finally:
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(child.pid, signal.SIGKILL)
-        child.wait()
-    assert (child.returncode, err) == (0, ""), f"exit status {child.returncode}\n{err}"
-    return out
+
+    def run(body, env=None):
+        child = spawn(
+            [sys.executable, "-c", PRELUDE + textwrap.dedent(body)],
+            cwd=tmp_path,
+            env=env,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+            text=True,
+        )
+        try:
+            out, err = child.communicate(timeout=120)
+        except subprocess.TimeoutExpired:
+            out, err = "", "the child did not end in time"
+        assert (child.returncode, err) == (0, ""), f"exit status {child.returncode}\n{err}"
+        return out
+
+    return run
 
 
 SMALL = "a,b,c\n1,x,\n,3,4\n7,,nan\n"
@@ -92,11 +89,10 @@ OPERATIONS = {
 
 
 @pytest.mark.parametrize("expression", OPERATIONS.values(), ids=OPERATIONS.keys())
-def test_gc_callbacks_walking_every_container(tmp_path, expression):
+def test_gc_callbacks_walking_every_container(run_child, expression):
     # A collection at each allocation of a tracked object, each walking every container:
     # the operation gives what it gives without them, exceptions included.
     run_child(
-        tmp_path,
         f"""
         def outcome():
             frame = KestraneDataFrame()
@@ -141,11 +137,10 @@ LONG_OPERATIONS = {
 
 
 @pytest.mark.parametrize("expression", LONG_OPERATIONS.values(), ids=LONG_OPERATIONS.keys())
-def test_signal_handlers_walking_every_container(tmp_path, expression):
+def test_signal_handlers_walking_every_container(run_child, expression):
     # A timer every 100 us; its handler, run at the module's signal checks, walks the
     # containers at most every millisecond, so that the operation still moves on.
     run_child(
-        tmp_path,
         f"""
         write("long.csv", "a,b\\n" + "1.5,\\n" * 1_500_000 + "2,3\\n")
         frame = KestraneDataFrame()
@@ -204,9 +199,8 @@ BLOCKING_POINTS = {
 
 
 @pytest.mark.parametrize("setup", BLOCKING_POINTS.values(), ids=BLOCKING_POINTS.keys())
-def test_a_daemon_thread_in_a_load_when_the_program_ends(tmp_path, setup):
+def test_a_daemon_thread_in_a_load_when_the_program_ends(run_child, setup):
     run_child(
-        tmp_path,
         DAEMON
         + setup
         + """
@@ -227,9 +221,8 @@ FORK_POINTS = {
 
 
 @pytest.mark.parametrize("feeds_before_fork, in_child", FORK_POINTS.values(), ids=FORK_POINTS.keys())
-def test_fork_while_another_thread_loads(tmp_path, feeds_before_fork, in_child):
+def test_fork_while_another_thread_loads(run_child, feeds_before_fork, in_child):
     run_child(
-        tmp_path,
         f"""
         def busy(frame):
             try:
@@ -277,11 +270,10 @@ def test_fork_while_another_thread_loads(tmp_path, feeds_before_fork, in_child):
     )
 
 
-def test_fork_inside_an_operation_keeps_the_frame_busy_in_the_child(tmp_path):
+def test_fork_inside_an_operation_keeps_the_frame_busy_in_the_child(run_child):
     # The thread that forks is the one walking the frame, and it goes on walking it in
     # the child: there the frame stays busy.
     run_child(
-        tmp_path,
         """
         frame = KestraneDataFrame()
         quietly(frame.read_csv, write("small.csv", "a\\n1\\nx\\n"))
@@ -356,7 +348,7 @@ MEMORY_OPERATIONS = {
 
 
 @pytest.mark.parametrize("expression, changes_frame", MEMORY_OPERATIONS.values(), ids=MEMORY_OPERATIONS.keys())
-def test_each_allocation_of_an_operation_failing_in_turn(tmp_path, fault_shim_env, expression, changes_frame):
-    out = run_child(tmp_path, SWEEP + f"print(sweep({expression!r}, {changes_frame}))", env=fault_shim_env)
+def test_each_allocation_of_an_operation_failing_in_turn(run_child, fault_shim_env, expression, changes_frame):
+    out = run_child(SWEEP + f"print(sweep({expression!r}, {changes_frame}))", env=fault_shim_env)
     # Each operation allocates at least its argument or its result.
     assert int(out) > 0

@@ -56,8 +56,8 @@ def earlier_csv(tmp_path):
     return str(path)
 
 
-def start_child(earlier_csv, body, env=None):
-    return subprocess.Popen(
+def start_child(spawn, earlier_csv, body, env=None):
+    return spawn(
         [sys.executable, "-c", CHILD + body, earlier_csv],
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,
@@ -70,9 +70,7 @@ def finish_child(child):
     try:
         out, err = child.communicate(timeout=30)
     except subprocess.TimeoutExpired:
-        child.kill()
-        out, err = child.communicate()
-        pytest.fail(f"the load did not end: {out} {err}")
+        pytest.fail("the load did not end")
     assert child.returncode == 0, err
     outcome = json.loads(out.splitlines()[-1])
     if "skip" in outcome:
@@ -80,8 +78,8 @@ def finish_child(child):
     return outcome
 
 
-def run_child(earlier_csv, body, env=None):
-    return finish_child(start_child(earlier_csv, body, env))
+def run_child(spawn, earlier_csv, body, env=None):
+    return finish_child(start_child(spawn, earlier_csv, body, env))
 
 
 KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
@@ -97,11 +95,11 @@ KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
     ],
     ids=["in the rows", "in the header"],
 )
-def test_read_error_after_first_byte_raises_os_error(tmp_path, earlier_csv, fault_shim_env, content, columns):
+def test_read_error_after_first_byte_raises_os_error(spawn, tmp_path, earlier_csv, fault_shim_env, content, columns):
     path = tmp_path / "failing.csv"
     path.write_bytes(content)
     fail_second_read = "lambda: ctypes.CDLL(None).fail_read_after(1)"
-    outcome = run_child(earlier_csv, f"load({str(path)!r}, {fail_second_read})", fault_shim_env)
+    outcome = run_child(spawn, earlier_csv, f"load({str(path)!r}, {fail_second_read})", fault_shim_env)
     assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, str(path))
     assert outcome["lines"] == [READING(path)]
     assert outcome["columns"] == columns
@@ -112,13 +110,13 @@ def test_read_error_after_first_byte_raises_os_error(tmp_path, earlier_csv, faul
     reason="AddressSanitizer ends the process on a failed allocation instead of throwing std::bad_alloc",
 )
 @pytest.mark.parametrize("source, extra_megabytes", [("/dev/zero", 200), ("commas", 200)])
-def test_memory_error_in_header_keeps_frame(tmp_path, earlier_csv, source, extra_megabytes):
+def test_memory_error_in_header_keeps_frame(spawn, tmp_path, earlier_csv, source, extra_megabytes):
     path = source
     if source == "commas":
         path = str(tmp_path / "commas.csv")
         with open(path, "wb") as out:
             out.write(b"," * 8_000_000)
-    outcome = run_child(earlier_csv, f"load({path!r}, lambda: limit_address_space({extra_megabytes << 20}))")
+    outcome = run_child(spawn, earlier_csv, f"load({path!r}, lambda: limit_address_space({extra_megabytes << 20}))")
     assert outcome["error"] == "MemoryError"
     assert outcome["lines"] == [READING(path)]
     assert {key: outcome[key] for key in KEPT_FRAME} == KEPT_FRAME
@@ -148,10 +146,10 @@ def feed(fifo, prefix, endless, test_over):
     ],
     ids=["stalled before the first byte", "stalled after a row", "never ending"],
 )
-def test_interrupt_stops_fifo_load(tmp_path, earlier_csv, prefix, endless, columns):
+def test_interrupt_stops_fifo_load(spawn, tmp_path, earlier_csv, prefix, endless, columns):
     fifo = str(tmp_path / "rows.fifo")
     os.mkfifo(fifo)
-    child = start_child(earlier_csv, f"load({fifo!r}, lambda: None)")
+    child = start_child(spawn, earlier_csv, f"load({fifo!r}, lambda: None)")
     assert child.stdout.readline() == "ready\n"
     test_over = threading.Event()
     threading.Thread(target=feed, args=(fifo, prefix, endless, test_over), daemon=True).start()

@@ -1,10 +1,8 @@
 """The historical baseline module, built from an earlier revision, to time read_csv in turn with today's."""
 
-import io
 import shutil
 import subprocess
 import sys
-import tarfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
@@ -22,8 +20,7 @@ def build(build_dir):
     source = folder / "source"
     shutil.rmtree(folder, ignore_errors=True)
     source.mkdir(parents=True)
-    with tarfile.open(fileobj=io.BytesIO(archive)) as files:
-        files.extractall(source, filter="data")
+    subprocess.run(["tar", "-x", "-C", str(source)], input=archive, check=True)
     install = [sys.executable, "-m", "pip", "install", "--quiet", "--no-deps", "--target", str(target), str(source)]
     subprocess.run(install, check=True)
     return target

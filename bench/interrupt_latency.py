@@ -4,7 +4,7 @@ An interval timer raises KeyboardInterrupt (as Ctrl-C does) at several points of
 is the time from the timer's expiry to the handler, and to the end of the call (what was built is
 dropped by then).
 
-    python3 bench/interrupt_latency.py [DATA_DIR]
+    .venv/bin/python bench/interrupt_latency.py [DATA_DIR]    (in the environment that holds the module)
 """
 
 import contextlib
@@ -74,6 +74,7 @@ def main():
     interrupter = Interrupter()
     with tempfile.TemporaryDirectory() as scratch:
         data_dir = Path(sys.argv[1] if len(sys.argv) > 1 else scratch)
+        data_dir.mkdir(parents=True, exist_ok=True)
         for name, (columns, rows) in FILES.items():
             path = data_dir / f"interrupt_{name}.csv"
             if not path.exists():

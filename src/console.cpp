@@ -3,6 +3,7 @@
 #include "console.hpp"
 
 #include <algorithm>
+#include <cstring>
 
 #include "python_bridge.hpp"
 
@@ -21,49 +22,51 @@ py::object owned(PyObject* result) {
     return py::reinterpret_steal<py::object>(result);
 }
 
-Py_ssize_t length_of(const Piece& piece) {
-    return piece.text ? PyUnicode_GET_LENGTH(piece.text.ptr()) : static_cast<Py_ssize_t>(piece.literal.size());
+py::object name_of_write() { return owned(PyUnicode_InternFromString("write")); }
+
+template <typename To, typename From>
+void widen(void* line, Py_ssize_t position, const void* text, Py_ssize_t length) {
+    const auto* const from = static_cast<const From*>(text);
+    std::copy(from, from + length, static_cast<To*>(line) + position);
 }
 
-Py_UCS4 max_char_of(const Piece& piece) {
-    if (piece.text) {
-        return PyUnicode_MAX_CHAR_VALUE(piece.text.ptr());
+// Copies `text` into `line` at `position`, its characters widened to the
+// line's kind, which is never narrower than the text's.
+void copy_into(PyObject* line, Py_ssize_t position, PyObject* text) {
+    const int line_kind = PyUnicode_KIND(line);
+    const int text_kind = PyUnicode_KIND(text);
+    void* const to = PyUnicode_DATA(line);
+    const void* const from = PyUnicode_DATA(text);
+    const Py_ssize_t length = PyUnicode_GET_LENGTH(text);
+    if (line_kind == text_kind) {
+        std::memcpy(static_cast<char*>(to) + position * line_kind, from, static_cast<std::size_t>(length * text_kind));
+    } else if (line_kind == PyUnicode_2BYTE_KIND) {
+        widen<Py_UCS2, Py_UCS1>(to, position, from, length);
+    } else if (text_kind == PyUnicode_1BYTE_KIND) {
+        widen<Py_UCS4, Py_UCS1>(to, position, from, length);
+    } else {
+        widen<Py_UCS4, Py_UCS2>(to, position, from, length);
     }
-    return piece.literal.empty() ? 0 : *std::max_element(piece.literal.begin(), piece.literal.end());
 }
 
-// Copies `piece` into `line` at `position`; returns the position after it.
-Py_ssize_t copy_into(const py::object& line, Py_ssize_t position, const Piece& piece) {
-    if (piece.text) {
-        const Py_ssize_t length = PyUnicode_GET_LENGTH(piece.text.ptr());
-        if (PyUnicode_CopyCharacters(line.ptr(), position, piece.text.ptr(), 0, length) < 0) {
-            throw py::error_already_set();
-        }
-        return position + length;
-    }
-    const int kind = PyUnicode_KIND(line.ptr());
-    void* const data = PyUnicode_DATA(line.ptr());
-    for (const char32_t code_point : piece.literal) {
-        PyUnicode_WRITE(kind, data, position++, code_point);
-    }
-    return position;
-}
-
-// The pieces joined by single spaces, as str.join gives them.
-py::object joined(const Piece* pieces, std::size_t count) {
+// The texts joined by single spaces, as str.join gives them.
+py::object joined(const py::object* texts, std::size_t count) {
     Py_ssize_t length = static_cast<Py_ssize_t>(count) - 1;
     Py_UCS4 max_char = ' ';
     for (std::size_t i = 0; i < count; ++i) {
-        length += length_of(pieces[i]);
-        max_char = std::max(max_char, max_char_of(pieces[i]));
+        length += PyUnicode_GET_LENGTH(texts[i].ptr());
+        max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(texts[i].ptr()));
     }
     py::object line = owned(PyUnicode_New(length, max_char));
+    const int kind = PyUnicode_KIND(line.ptr());
+    void* const data = PyUnicode_DATA(line.ptr());
     Py_ssize_t position = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (i != 0) {
-            PyUnicode_WRITE(PyUnicode_KIND(line.ptr()), PyUnicode_DATA(line.ptr()), position++, ' ');
+            PyUnicode_WRITE(kind, data, position++, ' ');
         }
-        position = copy_into(line, position, pieces[i]);
+        copy_into(line.ptr(), position, texts[i].ptr());
+        position += PyUnicode_GET_LENGTH(texts[i].ptr());
     }
     return line;
 }
@@ -75,31 +78,48 @@ py::object call_python(const Call& call) {
     return owned(unless_thread_ended(call));
 }
 
-void call_write(const py::object& write, const py::object& text) {
-    call_python([&write, &text] { return PyObject_CallOneArg(write.ptr(), text.ptr()); });
+void call_write(const py::object& write, PyObject* text) {
+    call_python([&write, text] { return PyObject_CallOneArg(write.ptr(), text); });
 }
 
-}  // namespace
-
-Piece piece_of(std::string_view text) {
-    return {{}, owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr))};
-}
-
-Piece piece_of(std::size_t count) { return {{}, owned(PyObject_Str(owned(PyLong_FromSize_t(count)).ptr()))}; }
-
-Piece piece_of(double real) { return {{}, owned(PyObject_Str(owned(PyFloat_FromDouble(real)).ptr()))}; }
-
-void write(const Piece* pieces, std::size_t count) {
-    const py::object line = joined(pieces, count);
+// Writes `line` and a line feed to the sys.stdout of the moment through its
+// attribute named by `write_name`.
+void write_to_stdout(const py::object& line, const py::object& write_name) {
     // Borrowed from sys, or null without an error when sys has no stdout. Held
     // while its write is looked up, which may run Python code that replaces it.
     const auto stream = py::reinterpret_borrow<py::object>(PySys_GetObject("stdout"));
     if (!stream) {
         return;
     }
-    const py::object write = call_python([&stream] { return PyObject_GetAttrString(stream.ptr(), "write"); });
-    call_write(write, line);
-    call_write(write, owned(PyUnicode_FromOrdinal('\n')));
+    const py::object write =
+        call_python([&stream, &write_name] { return PyObject_GetAttr(stream.ptr(), write_name.ptr()); });
+    call_write(write, line.ptr());
+    call_write(write, owned(PyUnicode_FromOrdinal('\n')).ptr());
+}
+
+}  // namespace
+
+py::object text_of(std::u32string_view literal) {
+    return owned(
+        PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, literal.data(), static_cast<Py_ssize_t>(literal.size())));
+}
+
+py::object text_of(std::string_view text) {
+    return owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+}
+
+py::object text_of(std::size_t count) { return owned(PyObject_Str(owned(PyLong_FromSize_t(count)).ptr())); }
+
+py::object text_of(double real) { return owned(PyObject_Str(owned(PyFloat_FromDouble(real)).ptr())); }
+
+void write(const py::object* texts, std::size_t count) { write_to_stdout(joined(texts, count), name_of_write()); }
+
+RepeatedLine::RepeatedLine(std::u32string_view before, std::u32string_view after)
+    : before_(text_of(before)), after_(text_of(after)), write_name_(name_of_write()) {}
+
+void RepeatedLine::write(std::string_view value) const {
+    const py::object texts[] = {before_, text_of(value), after_};
+    write_to_stdout(joined(texts, std::size(texts)), write_name_);
 }
 
 }  // namespace console

@@ -74,6 +74,7 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
         messages::file_not_opened();
         return py::none();
     }
+    const messages::UnreadableCell unreadable_cell;
     try {
         // The header and its columns are built aside, so a failure while
         // reading the header (a read error, MemoryError) leaves the frame as it was.
@@ -81,7 +82,8 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
         std::map<std::string, Column> fresh = empty_columns(names);
         columns = std::move(names);
         data = std::move(fresh);
-        reader.read_rows(columns_by_position(data, columns), messages::unreadable_cell);
+        reader.read_rows(columns_by_position(data, columns),
+                         [&unreadable_cell](std::string_view text) { unreadable_cell(text); });
     } catch (const csv::ReadError& error) {
         raise_os_error(error, path);
     }

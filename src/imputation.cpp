@@ -9,7 +9,7 @@ namespace {
 
 // Replaces every NaN cell of the column by the mean of its other cells,
 // announcing the mean and each fill. An empty or all-NaN column is left as it is.
-void fill_with_mean(const std::string& name, std::vector<double>& cells) {
+void fill_with_mean(const std::string& name, std::vector<double>& cells, const messages::NanFilled& nan_filled) {
     double sum = 0.0;
     std::size_t count = 0;
     for (const double x : cells) {
@@ -26,7 +26,7 @@ void fill_with_mean(const std::string& name, std::vector<double>& cells) {
     for (double& cell : cells) {
         if (cell != cell) {
             cell = mean;
-            messages::nan_filled(name);
+            nan_filled(name);
         }
     }
 }
@@ -35,9 +35,10 @@ void fill_with_mean(const std::string& name, std::vector<double>& cells) {
 
 py::object KestraneDataFrame::auto_preprocess() {
     const auto scope = walk();
+    const messages::NanFilled nan_filled;
     messages::preprocessing_started();
     for (auto& [name, cells] : data) {
-        fill_with_mean(name, cells);
+        fill_with_mean(name, cells, nan_filled);
     }
     messages::preprocessing_finished();
     return frame_dict();

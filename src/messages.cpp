@@ -14,9 +14,7 @@ void reading_file(std::string_view path) { write_line(U"C++: ", path, U" dosyas�
 
 void file_not_opened() { write_line(U"HATA: Dosya açılamadı!"); }
 
-void unreadable_cell(std::string_view text) {
-    write_line(U"C++: '", text, U"' double'a çevrilemedi. NaN olarak işaretleniyor.");
-}
+UnreadableCell::UnreadableCell() : line_(U"C++: '", U"' double'a çevrilemedi. NaN olarak işaretleniyor.") {}
 
 void file_loaded(std::size_t rows, std::size_t columns) {
     write_line(U"C++: ", rows, U" satır ve ", columns, U" sütun başarıyla okundu.");
@@ -34,9 +32,7 @@ void column_mean(std::string_view name, double mean) {
     write_line(U"C++: '", name, U"' sutununun ortalamasi hesaplandi: ", mean);
 }
 
-void nan_filled(std::string_view name) {
-    write_line(U"C++: '", name, U"' sutunundaki bir NaN degeri ortalama ile dolduruldu.");
-}
+NanFilled::NanFilled() : line_(U"C++: '", U"' sutunundaki bir NaN degeri ortalama ile dolduruldu.") {}
 
 void preprocessing_finished() { write_line(U"C++: On isleme tamamladi."); }
 

@@ -131,6 +131,52 @@ def test_stream_failures_leave_the_operation(monkeypatch, stream, error, left):
         assert stream.getvalue() == left
 
 
+class SwitchingStream:
+    """Records its write calls; after the call numbered `at` (from 1) it moves the later ones to
+    `then`: by putting `then` in sys.stdout, or by making then's write its own write attribute."""
+
+    def __init__(self, at, switch, then):
+        self.writes, self.at, self.switch, self.then = [], at, switch, then
+
+    def write(self, text):
+        self.writes.append(text)
+        if len(self.writes) == self.at and self.switch == "sys.stdout":
+            sys.stdout = self.then
+        elif len(self.writes) == self.at:
+            self.write = self.then.write
+
+
+@pytest.mark.parametrize("switch", ["sys.stdout", "write"])
+@pytest.mark.parametrize(
+    "act, lines, at",
+    [
+        (
+            lambda frame, path: frame.read_csv(path),
+            ["C++:  {path}  dosyası okunuyor...", "C++: ' x " + WARNING, "C++: ' y " + WARNING]
+            + ["C++:  3  satır ve  2  sütun başarıyla okundu."],
+            3,
+        ),
+        (
+            lambda frame, path: frame.auto_preprocess(),
+            ["C++: Veri otomatik olarak ön isleniyor...", "C++: ' a ' sutununun ortalamasi hesaplandi:  3.0"]
+            + ["C++: ' a ' sutunundaki bir NaN degeri ortalama ile dolduruldu."] * 2
+            + ["C++: ' b ' sutununun ortalamasi hesaplandi:  1.0", "C++: On isleme tamamladi."],
+            5,
+        ),
+    ],
+    ids=["warnings", "fills"],
+)
+def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, monkeypatch, switch, act, lines, at):
+    content = "a,b\nx,1\ny,1\n3,1\n"
+    path, frame = csv_file(content), loaded(csv_file, content)
+    then = SwitchingStream(0, switch, None)
+    stream = SwitchingStream(at, switch, then)
+    monkeypatch.setattr(sys, "stdout", stream)
+    act(frame, path)
+    written = lines_written(*(line.format(path=path) for line in lines))
+    assert (stream.writes, then.writes) == (written[: at + 1], written[at + 1 :])
+
+
 def test_without_sys_stdout_every_message_is_dropped_and_the_load_goes_on(csv_file, monkeypatch, capfd):
     path = csv_file("a,b\nx,2\n")
     monkeypatch.delattr(sys, "stdout")

@@ -14,6 +14,9 @@ from decimal import Decimal
 import pytest
 from hypothesis import assume, example, given, settings
 from hypothesis import strategies as st
+from message_texts import FILE_NOT_OPENED, reading
+from message_texts import loaded as summary
+from message_texts import unreadable as warning
 
 from orvantis_core import KestraneDataFrame
 
@@ -37,11 +40,6 @@ def bits(value):
 
 def frame_bits(result):
     return result["columns"], [(name, [bits(v) for v in values]) for name, values in result["data"].items()]
-
-
-reading = "C++:  {}  dosyası okunuyor...".format
-summary = "C++:  {}  satır ve  {}  sütun başarıyla okundu.".format
-warning = "C++: ' {} ' double'a çevrilemedi. NaN olarak işaretleniyor.".format
 
 
 @functools.cache
@@ -180,7 +178,7 @@ def test_unopenable_path_keeps_frame(tmp_path, console, load, make_path):
     (tmp_path / "real.csv").write_text("a\n1\n")
     path = make_path(tmp_path)
     assert loaded_frame.read_csv(path) is None
-    assert console.lines() == [reading(path), "HATA: Dosya açılamadı!"]
+    assert console.lines() == [reading(path), FILE_NOT_OPENED]
     assert loaded_frame.get_column("z") == [9.0]
 
 

@@ -3,18 +3,13 @@ import math
 import struct
 
 import pytest
+from message_texts import PREPROCESSING_FINISHED as CLOSE
+from message_texts import PREPROCESSING_STARTED as OPEN
+from message_texts import column_mean as mean_line
+from message_texts import column_missing
+from message_texts import nan_filled as fill_line
 
 from orvantis_core import KestraneDataFrame
-
-OPEN, CLOSE = "C++: Veri otomatik olarak ön isleniyor...", "C++: On isleme tamamladi."
-
-
-def mean_line(name, text):
-    return f"C++: ' {name} ' sutununun ortalamasi hesaplandi:  {text}"
-
-
-def fill_line(name):
-    return f"C++: ' {name} ' sutunundaki bir NaN degeri ortalama ile dolduruldu."
 
 
 def clear(console):
@@ -63,7 +58,7 @@ def test_filter_copies_every_column_in_header_order_nan_included(load, console):
 def test_filter_on_missing_column_gives_frame_without_columns(load, console, name):
     source = load("a\n1\n")
     result = source.filter_by(name, 1)
-    assert console.lines() == ["HATA: ' yok ' sutunu bulunamadi."]
+    assert console.lines() == [column_missing("yok")]
     assert (result.shape(), result.describe(), source.shape()) == ((0, 0), {}, (1, 1))
 
 

@@ -14,8 +14,7 @@ import sys
 import threading
 
 import pytest
-
-READING = "C++:  {}  dosyası okunuyor...".format
+from message_texts import reading as READING
 
 CHILD = r"""
 import contextlib, ctypes, io, json, os, resource, sys

@@ -6,11 +6,11 @@ import subprocess
 import sys
 
 import pytest
+from message_texts import GREETING
 
 import orvantis_core
 from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
 
-GREETING = "Kestrane'in C++ çekirdeği çalışıyor!"
 SELF = "self: orvantis_core.KestraneDataFrame"
 METHODS = {
     "__init__": f"({SELF}) -> None",

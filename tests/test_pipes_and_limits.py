@@ -10,12 +10,12 @@ import threading
 import time
 
 import pytest
+from message_texts import loaded as LOADED
+from message_texts import reading as READING
 
 from orvantis_core import KestraneDataFrame
 
 BUSY = "KestraneDataFrame is busy"
-READING = "C++:  {}  dosyası okunuyor...".format
-LOADED = "C++:  {}  satır ve  {}  sütun başarıyla okundu.".format
 
 
 def open_source(tmp_path, kind):

@@ -6,6 +6,9 @@ import struct
 import pytest
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
+from message_texts import column_missing
+from message_texts import column_requested as asked
+from message_texts import requested_column_missing as requested_missing
 
 from orvantis_core import KestraneDataFrame, get_mean
 
@@ -14,25 +17,21 @@ NAMED = ",a b,A\nnan,2,3\n4,,6\n"  # columns "" = [nan, 4], "a b" = [2, nan], "A
 nan, inf = math.nan, math.inf
 
 
-def asked(name):
-    return f"C++:  {name}  sutun verisi isteniyor."
-
-
 @pytest.mark.parametrize(
     "method, name, result, lines",
     [
         ("get_column", "A", [3.0, 6.0], [asked("A")]),
         ("get_column", "a b", [2.0, nan], [asked("a b")]),
-        ("get_column", "", [nan, 4.0], ["C++:    sutun verisi isteniyor."]),
-        ("get_column", "yok", None, [asked("yok"), "HATA:  yok  sutunu bulunamadi."]),
-        ("get_column", "a b ", None, [asked("a b "), "HATA:  a b   sutunu bulunamadi."]),
+        ("get_column", "", [nan, 4.0], [asked("")]),
+        ("get_column", "yok", None, [asked("yok"), requested_missing("yok")]),
+        ("get_column", "a b ", None, [asked("a b "), requested_missing("a b ")]),
         ("get_column", b"a b", [2.0, nan], [asked("a b")]),
         ("count_nan", bytearray(b"a b"), 1, []),
         ("count_nan", "", 1, []),
         ("count_nan", "A", 0, []),
-        ("count_nan", "yok", 0, ["HATA: ' yok ' sutunu bulunamadi."]),
-        ("count_nan", "a", 0, ["HATA: ' a ' sutunu bulunamadi."]),
-        ("count_nan", " ", 0, ["HATA: '   ' sutunu bulunamadi."]),
+        ("count_nan", "yok", 0, [column_missing("yok")]),
+        ("count_nan", "a", 0, [column_missing("a")]),
+        ("count_nan", " ", 0, [column_missing(" ")]),
     ],
 )
 def test_lookup_by_exact_name(load, console, method, name, result, lines):

@@ -5,6 +5,7 @@ import io
 import sys
 
 import pytest
+from message_texts import PREPROCESSING_STARTED, column_mean, reading
 
 from orvantis_core import KestraneDataFrame
 
@@ -45,7 +46,7 @@ def test_a_load_refuses_calls_from_its_warning(csv_file, monkeypatch, call):
     monkeypatch.setattr(sys, "stdout", stream)
     with pytest.raises(RuntimeError, match=BUSY):
         frame.read_csv(path)
-    assert stream.getvalue() == f"C++:  {path}  dosyası okunuyor...\n"
+    assert stream.getvalue() == reading(path) + "\n"
     monkeypatch.setattr(sys, "stdout", io.StringIO())
     assert frame.shape() == (1, 2)
     assert frame.get_column("b") == [2.0]
@@ -59,8 +60,8 @@ def test_imputation_refuses_calls_from_its_fill_line(load, csv_file, monkeypatch
     with pytest.raises(RuntimeError, match=BUSY):
         frame.auto_preprocess()
     assert stream.getvalue().splitlines() == [
-        "C++: Veri otomatik olarak ön isleniyor...",
-        "C++: ' a ' sutununun ortalamasi hesaplandi:  3.0",
+        PREPROCESSING_STARTED,
+        column_mean("a", "3.0"),
     ]
     monkeypatch.setattr(sys, "stdout", io.StringIO())
     assert frame.get_column("a") == [3.0, 3.0]

@@ -3,6 +3,14 @@
 // What the bindings need beyond pybind11's public API: the get_mean argument's
 // caster, the check of `self`, and the refusal of sub-interpreters. Every use of
 // pybind11::detail is here, written against pybind11 3.0.1 (the pinned release).
+//
+// Why exactly 3.0.1: help() prints the type hints that this release derives
+// from the native signatures (collections.abc.Sequence[typing.SupportsFloat],
+// typing.SupportsFloat), and the internals used here have no stable contract:
+// list_caster, get_type_info and get_object_handle, the PYBIND11_MODULE_PYINIT
+// pre-init hook, and the `+= 1` on get_num_interpreters_seen() that the hook
+// must do itself. An upgrade checks each of them against the new release and
+// runs tests/test_module.py, which compares every help() line.
 
 #include <utility>
 #include <vector>
@@ -66,13 +74,14 @@ inline KestraneDataFrame& ready_frame(KestraneDataFrame* self) {
     if (!is_initialised(self)) {
         throw py::type_error("KestraneDataFrame method called without an initialised KestraneDataFrame as self");
     }
-    self->ensure_idle();
+    self->refuse_if_busy();
     return *self;
 }
 
-// Binds a member operation through ready_frame, with the same Python signature.
+// A member operation bound through ready_frame (the self and busy checks),
+// with the same Python signature.
 template <typename Result, typename... Args>
-auto method(Result (KestraneDataFrame::*operation)(Args...)) {
+auto checked_method(Result (KestraneDataFrame::*operation)(Args...)) {
     return [operation](KestraneDataFrame* self, Args... args) -> Result {
         return (ready_frame(self).*operation)(std::forward<Args>(args)...);
     };

@@ -22,7 +22,7 @@ bool thread_lives(std::uint64_t id) {
 
 }  // namespace
 
-void BusyMark::ensure_unset() const {
+void BusyMark::refuse_if_busy() const {
     if (owner_ != 0 && thread_lives(owner_)) {
         throw std::runtime_error(
             "KestraneDataFrame is busy: one of its operations is still running, and the frame cannot be used "
@@ -31,7 +31,7 @@ void BusyMark::ensure_unset() const {
 }
 
 BusyScope::BusyScope(BusyMark& mark) : mark_(mark) {
-    mark_.ensure_unset();
+    mark_.refuse_if_busy();
     mark_.owner_ = PyThreadState_GetID(PyThreadState_Get());
 }
 

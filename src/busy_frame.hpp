@@ -18,7 +18,7 @@ public:
     BusyMark& operator=(const BusyMark&) noexcept { return *this; }
 
     // Throws std::runtime_error (RuntimeError in Python) when the mark is set.
-    void ensure_unset() const;
+    void refuse_if_busy() const;
 
 private:
     friend class BusyScope;

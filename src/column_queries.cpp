@@ -3,12 +3,16 @@
 #include <algorithm>
 
 #include "kestrane_dataframe.hpp"
+#include "mean.hpp"
 #include "messages.hpp"
 #include "python_bridge.hpp"
 
 namespace py = pybind11;
 
 py::tuple KestraneDataFrame::shape() {
+    // Rows are those of the first column in header order. read_csv's summary
+    // line counts the first column in name order instead: the two differ only
+    // for ragged columns, and each is what callers of that method have seen.
     const std::size_t rows = columns.empty() ? 0 : data.at(columns.front()).size();
     return py::make_tuple(rows, columns.size());
 }
@@ -20,7 +24,7 @@ py::object KestraneDataFrame::get_column(const std::string& name) {
         messages::requested_column_missing(name);
         return py::none();
     }
-    const auto scope = walk();
+    const auto scope = mark_busy();
     return to_float_list(found->second);
 }
 

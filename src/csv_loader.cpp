@@ -88,6 +88,8 @@ py::object KestraneDataFrame::read_csv(const std::string& path) {
         raise_os_error(error, path);
     }
 
+    // The rows of the first column in name order (shape() counts the first in
+    // header order): the count this line has always printed, ragged files included.
     const std::size_t rows = data.empty() ? 0 : data.begin()->second.size();
     messages::file_loaded(rows, columns.size());
     return frame_dict();

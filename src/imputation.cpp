@@ -34,7 +34,7 @@ void fill_with_mean(const std::string& name, std::vector<double>& cells, const m
 }  // namespace
 
 py::object KestraneDataFrame::auto_preprocess() {
-    const auto scope = walk();
+    const auto scope = mark_busy();
     const messages::NanFilled nan_filled;
     messages::preprocessing_started();
     for (auto& [name, cells] : data) {

@@ -21,7 +21,7 @@ public:
     std::vector<std::string> columns;
 
     // Raises RuntimeError when the frame is busy; every method starts with it.
-    void ensure_idle() const { busy_.ensure_unset(); }
+    void refuse_if_busy() const { busy_.refuse_if_busy(); }
 
     pybind11::object read_csv(const std::string& path);
     pybind11::object auto_preprocess();
@@ -32,7 +32,7 @@ public:
     KestraneDataFrame filter_by(const std::string& name, double value);
 
     // Holds the busy mark while an operation walks the frame.
-    BusyScope walk() { return BusyScope(busy_); }
+    BusyScope mark_busy() { return BusyScope(busy_); }
 
 private:
     // {"columns": names in header order, "data": {name: cells} in map order}.
@@ -40,5 +40,3 @@ private:
 
     BusyMark busy_;
 };
-
-double get_mean(const std::vector<double>& values);

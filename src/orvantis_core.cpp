@@ -2,9 +2,10 @@
 // methods, and the functions get_mean and merhaba_kestrane, in registration order.
 
 #include "binding_glue.hpp"
+#include "mean.hpp"
 #include "messages.hpp"
 
-using binding_glue::method;
+using binding_glue::checked_method;
 
 PYBIND11_MODULE_PYINIT(orvantis_core, ORVANTIS_PRE_INIT)
 PYBIND11_MODULE_EXEC(orvantis_core, m) {
@@ -12,13 +13,13 @@ PYBIND11_MODULE_EXEC(orvantis_core, m) {
 
     py::class_<KestraneDataFrame>(m, "KestraneDataFrame")
         .def(py::init<>())
-        .def("read_csv", method(&KestraneDataFrame::read_csv))
-        .def("auto_preprocess", method(&KestraneDataFrame::auto_preprocess))
-        .def("get_column", method(&KestraneDataFrame::get_column))
-        .def("describe", method(&KestraneDataFrame::describe))
-        .def("shape", method(&KestraneDataFrame::shape))
-        .def("count_nan", method(&KestraneDataFrame::count_nan))
-        .def("filter_by", method(&KestraneDataFrame::filter_by));
+        .def("read_csv", checked_method(&KestraneDataFrame::read_csv))
+        .def("auto_preprocess", checked_method(&KestraneDataFrame::auto_preprocess))
+        .def("get_column", checked_method(&KestraneDataFrame::get_column))
+        .def("describe", checked_method(&KestraneDataFrame::describe))
+        .def("shape", checked_method(&KestraneDataFrame::shape))
+        .def("count_nan", checked_method(&KestraneDataFrame::count_nan))
+        .def("filter_by", checked_method(&KestraneDataFrame::filter_by));
 
     m.def(
         "get_mean", [](const MeanValues& values) { return get_mean(values); }, "Get the mean of the specified column.");

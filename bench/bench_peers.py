@@ -239,7 +239,7 @@ def main():
     progress("other operations")
     sections = operations.run_all(ensure_csv(operations_shape, args.data_dir), args.repeat)
     progress("console lines")
-    message_figures = messages.measure(args.message_lines, args.repeat)
+    message_figures = messages.measure(args.message_lines, args.repeat, args.build_dir)
     print_report(args, shapes, paths, loads, (parses, baselines), scaling, sections, message_figures)
     report.chart(shapes, loads, sections, args.chart)
     progress(f"chart: {args.chart}")

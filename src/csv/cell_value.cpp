@@ -9,15 +9,15 @@
 #include <limits>
 #include <stdexcept>
 
+#include "machine_words.hpp"
 #include "number/decimal.hpp"
 #include "number/read_number.hpp"
-#include "number/word_digits.hpp"
 
 namespace csv {
 
-using namespace number::words;
-
 namespace {
+
+using words::kWordSize;
 
 // How a cell's number is read: exactly, rounding to nearest, or by the C
 // library in the current rounding mode.
@@ -27,32 +27,25 @@ bool is_missing(std::string_view text) {
     return text.empty() || (text.size() == 3 && (text == "nan" || text == "NaN"));
 }
 
-// Whether a word holds a carriage return: the XOR makes them its only zero
-// bytes, and the subtraction borrows into the top bit of a zero byte.
-bool has_carriage_return(std::uint64_t word) {
-    const std::uint64_t crs_zero = word ^ ('\r' * kEveryByte);
-    return ((crs_zero - kEveryByte) & ~crs_zero & kTopBitOfEveryByte) != 0;
-}
-
 // Whether `cell` holds a carriage return; a word at a time, the last word
 // overlapping the one before, and without a call for up to 64 bytes.
 bool has_carriage_return(std::string_view cell) {
     constexpr std::size_t kMaxWords = 8;
     const std::size_t size = cell.size();
     if (size - 1 < kWordSize) {
-        return has_carriage_return(load_short(cell));
+        return words::has_byte(words::load_short(cell), '\r');
     }
     if (size - 1 >= kMaxWords * kWordSize) {
         return size != 0 && std::memchr(cell.data(), '\r', size) != nullptr;
     }
-    bool crs_found = has_carriage_return(load_8(&cell[size - kWordSize]));
+    bool crs_found = words::has_byte(words::load_8(&cell[size - kWordSize]), '\r');
     for (std::size_t offset = 0; offset + kWordSize < size; offset += kWordSize) {
-        crs_found |= has_carriage_return(load_8(&cell[offset]));
+        crs_found |= words::has_byte(words::load_8(&cell[offset]), '\r');
     }
     return crs_found;
 }
 
-// A cell that no number can start: a word, a quoted label. It is refused
+// A cell that no number can start: a label, a quoted date. It is refused
 // before its carriage returns are looked for. A carriage return can start a
 // number (as white space), so a first byte that cannot is the text's first
 // byte too. A letter that can is followed by "nf" or "an" in the text; the

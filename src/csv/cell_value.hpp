@@ -6,12 +6,13 @@
 #include <string>
 #include <string_view>
 
-#include "number/word_cells.hpp"
-#include "number/word_digits.hpp"
+#include "machine_words.hpp"
+#include "number/long_decimal.hpp"
+#include "number/short_decimal.hpp"
 
 namespace csv {
 
-// parse_cell for every cell that the word paths do not decide: the cell's
+// parse_cell for every cell that the paths of plain decimals do not decide: the cell's
 // rules in order (carriage returns out, a missing cell is NaN, the number
 // layer reads the rest, an overflow is the one error).
 bool parse_cell_text(std::string_view cell, std::string& scratch, double& value);
@@ -34,8 +35,8 @@ bool parse_cell_text(std::string_view cell, std::string& scratch, double& value)
 // bytes without a call and reaches the paths of longer plain decimals in one;
 // only what those do not decide goes on to parse_cell_text.
 inline bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
-    const bool decided = cell.size() - 1 < number::words::kWordSize ? number::words::read_short_cell(cell, value)
-                                                                    : number::read_plain_decimal(cell, value);
+    const bool decided = cell.size() - 1 < words::kWordSize ? number::read_short_decimal(cell, value)
+                                                            : number::read_long_decimal(cell, value);
     return decided || parse_cell_text(cell, scratch, value);
 }
 

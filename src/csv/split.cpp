@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "number/word_digits.hpp"
+#include "machine_words.hpp"
 #include "target_features.hpp"
 
 namespace csv {
@@ -39,23 +39,13 @@ std::uint64_t mark_mask(const char* bytes) {
 
 #else
 
-constexpr std::size_t kMarkStride = number::words::kWordSize;
+constexpr std::size_t kMarkStride = words::kWordSize;
 constexpr unsigned kMaskBitsPerByte = 8;
-
-// The top bit of each byte of `word` that is zero, and of no other byte: the
-// low 7 bits of a nonzero byte carry into its top bit, and its own top bit
-// flags the rest.
-std::uint64_t zero_bytes(std::uint64_t word) {
-    constexpr std::uint64_t kLowBits = ~number::words::kTopBitOfEveryByte;
-    return ~(((word & kLowBits) + kLowBits) | word | kLowBits);
-}
 
 // A mask with the top bit of byte i set where bytes[i] is ',', '\n' or '\r'.
 std::uint64_t mark_mask(const char* bytes) {
-    const std::uint64_t word = number::words::load_8(bytes);
-    return zero_bytes(word ^ (',' * number::words::kEveryByte)) |
-           zero_bytes(word ^ ('\n' * number::words::kEveryByte)) |
-           zero_bytes(word ^ ('\r' * number::words::kEveryByte));
+    const std::uint64_t word = words::load_8(bytes);
+    return words::bytes_equal_to(word, ',') | words::bytes_equal_to(word, '\n') | words::bytes_equal_to(word, '\r');
 }
 
 #endif

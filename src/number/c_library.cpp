@@ -29,7 +29,7 @@ locale_t c_locale() {
     return locale;
 }
 
-// strtod with '.' as the decimal point whatever the process locale: a cell
+// strtod with '.' as the decimal point whatever the process locale: a text
 // must not change its value because the program set a locale with a decimal
 // comma.
 Outcome strtod_in_c_locale(const char* text, double& value) {

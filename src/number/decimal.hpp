@@ -52,7 +52,7 @@ inline bool can_start_number(char c) { return kNumberStarts[static_cast<unsigned
 // Whether a text that begins with `head` can hold a number, for `head` the
 // text's first three bytes, or all of it when shorter: its first byte must be
 // one of kNumberStarts, and a letter there must begin "inf" or "nan", in any
-// case, as no other word is a number.
+// case, as no other run of letters is a number.
 inline bool can_start_number(std::string_view head) {
     if (head.empty() || !can_start_number(head[0])) {
         return false;
@@ -61,8 +61,8 @@ inline bool can_start_number(std::string_view head) {
     if (first != 'i' && first != 'n') {
         return true;
     }
-    const std::string_view word = first == 'i' ? "inf" : "nan";
-    return head.size() == word.size() && (head[1] | 0x20) == word[1] && (head[2] | 0x20) == word[2];
+    const std::string_view letters = first == 'i' ? "inf" : "nan";
+    return head.size() == letters.size() && (head[1] | 0x20) == letters[1] && (head[2] | 0x20) == letters[2];
 }
 
 // What read_decimal found at the start of a text.

@@ -6,14 +6,15 @@
 #include <optional>
 #include <string_view>
 
+#include "machine_words.hpp"
 #include "number/decimal.hpp"
 #include "number/word_digits.hpp"
 
 namespace number {
 
-using namespace words;
-
 namespace {
+
+using words::kWordSize;
 
 // The white space that strtod skips in the "C" locale.
 bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -47,7 +48,7 @@ std::optional<std::uint64_t> eight_digits_at(std::string_view text, std::size_t 
     if (limit - offset < kWordSize) {
         return std::nullopt;
     }
-    const std::uint64_t values = load_8(&text[offset]) ^ kZeroDigits;
+    const std::uint64_t values = words::load_8(&text[offset]) ^ kZeroDigits;
     if (non_digit_bytes(values) != 0) {
         return std::nullopt;
     }
@@ -96,10 +97,10 @@ std::size_t add_digits(std::string_view text, std::size_t offset, Decimal& decim
     return offset;
 }
 
-// `text` at `offset` starts with `word` in upper or lower case letters.
-bool starts_with_word(std::string_view text, std::size_t offset, std::string_view word) {
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if ((byte_at(text, offset + i) | 0x20) != word[i]) {
+// `text` at `offset` starts with `letters` (lower case), in upper or lower case.
+bool starts_with_letters(std::string_view text, std::size_t offset, std::string_view letters) {
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        if ((byte_at(text, offset + i) | 0x20) != letters[i]) {
             return false;
         }
     }
@@ -109,11 +110,11 @@ bool starts_with_word(std::string_view text, std::size_t offset, std::string_vie
 // The form of a number that starts with neither a digit nor the point at
 // `offset`: strtod reads "inf" and "infinity" as infinity and "nan" as a NaN,
 // in any case. NaNs and their payloads are left to the C library.
-NumberForm word_form(std::string_view text, std::size_t offset) {
-    if (starts_with_word(text, offset, "inf")) {
+NumberForm inf_nan_form(std::string_view text, std::size_t offset) {
+    if (starts_with_letters(text, offset, "inf")) {
         return NumberForm::infinity;
     }
-    return starts_with_word(text, offset, "nan") ? NumberForm::other : NumberForm::none;
+    return starts_with_letters(text, offset, "nan") ? NumberForm::other : NumberForm::none;
 }
 
 }  // namespace
@@ -128,7 +129,7 @@ NumberForm read_decimal(std::string_view text, Decimal& decimal) {
     const std::size_t start = offset;
     const char first = byte_at(text, start);
     if (!is_digit(first) && first != '.') {
-        return word_form(text, start);
+        return inf_nan_form(text, start);
     }
     if (first == '0' && (byte_at(text, start + 1) | 0x20) == 'x') {
         return NumberForm::other;  // hexadecimal, or 0 before an 'x'

@@ -87,13 +87,13 @@ __attribute__((always_inline)) inline double from_significand(std::uint64_t sign
 // do not give up, X's rest is nonzero, as `sticky` says for an inexact T. For
 // exponent10 <= 0, T is exact only for 5^0, whose low half is zero: then
 // w · T_high · 2^64 is X itself.
-// Always inlined: the usual long cells come here, and a call would save and
-// restore registers on each of them.
+// Always inlined: the usual long decimals come here, and a call would save
+// and restore registers on each of them.
 template <bool KnownNormal>
 __attribute__((always_inline)) inline bool round_product(std::uint64_t digits, int exponent10, bool negative,
                                                          double& value) {
     const ScaledProduct scaled = scale_product<KnownNormal>(digits, exponent10);
-    // Copied out: read through `scaled`, GCC's code for the longer cells came out slower.
+    // Copied out: read through `scaled`, GCC's code for the longer decimals came out slower.
     const Product192 product = scaled.x;
     const int scale = scaled.scale;
     const int leading = scaled.leading;

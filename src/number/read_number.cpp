@@ -10,9 +10,9 @@
 #include "number/double_bits.hpp"
 
 // A number is read as strtod reads it in the "C" locale: white space, a sign,
-// the number, then any text, which is ignored. (The cell layer refuses a
-// cell whose first bytes cannot start a number before it comes here; see
-// can_start_number.) A decimal number is converted exactly by the first of
+// the number, then any text, which is ignored. (A caller may refuse a text
+// whose first bytes cannot start a number, by can_start_number, before it
+// comes here.) A decimal number is converted exactly by the first of
 // these that applies (decimal_value, exact_value.cpp):
 // 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
 //    multiplication or division of two exact doubles (Clinger).
@@ -25,9 +25,9 @@
 //    between two doubles lies in between, and then rounds them all.
 // 4. Hexadecimal numbers, NaNs, and what steps 2 and 3 cannot decide:
 //    strtod_l, called once.
-// The usual cells, plain decimals of up to 24 bytes, are read a word at a time
-// before this (word_digits.hpp, word_cells.hpp); what those paths cannot
-// decide comes here and takes the steps in turn.
+// The usual numbers, plain decimals of up to 24 bytes, can be read a machine
+// word at a time before this (short_decimal.hpp, long_decimal.hpp); what
+// those paths cannot decide comes here and takes the steps in turn.
 
 namespace number {
 

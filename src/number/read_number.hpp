@@ -2,7 +2,7 @@
 
 // The number layer's entry points: text to a double as strtod reads it in the
 // "C" locale, with an outcome rather than an exception. It knows nothing of
-// CSV: no separators, carriage returns or missing cells.
+// the file a text comes from: no separators, carriage returns or missing values.
 
 #include <string>
 #include <string_view>

@@ -7,10 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "machine_words.hpp"
 #include "number/word_digits.hpp"
 #include "target_features.hpp"
 
-namespace number::words {
+namespace number {
 
 #if defined(ORVANTIS_SSE2)
 
@@ -67,14 +68,14 @@ inline std::uint64_t two_eight_digit_numbers(SixteenValues digits) {
 #else
 
 // Lanes 0..7 in `low`, 8..15 in `high`, each the byte at the lower address
-// the lower one (the little-endian order of word_digits.hpp).
+// the lower one (the little-endian order of machine_words.hpp).
 struct SixteenValues {
     std::uint64_t low;
     std::uint64_t high;
 };
 
 inline SixteenValues load_16_values(const char* text) {
-    return {load_8(text) ^ kZeroDigits, load_8(text + kWordSize) ^ kZeroDigits};
+    return {words::load_8(text) ^ kZeroDigits, words::load_8(text + words::kWordSize) ^ kZeroDigits};
 }
 
 inline SixteenValues join_words(std::uint64_t low, std::uint64_t high) { return {low, high}; }
@@ -89,7 +90,8 @@ inline std::size_t first_non_digit_lane(SixteenValues values) {
         return static_cast<std::size_t>(__builtin_ctzll(low_others)) / 8;
     }
     const std::uint64_t high_others = non_digit_bytes(values.high);
-    return high_others != 0 ? kWordSize + static_cast<std::size_t>(__builtin_ctzll(high_others)) / 8 : 2 * kWordSize;
+    return high_others != 0 ? words::kWordSize + static_cast<std::size_t>(__builtin_ctzll(high_others)) / 8
+                            : 2 * words::kWordSize;
 }
 
 inline SixteenValues without_point(SixteenValues values, const std::array<std::uint64_t, 2>& up_to_point) {
@@ -109,4 +111,4 @@ inline std::uint64_t two_eight_digit_numbers(SixteenValues digits) {
 
 #endif
 
-}  // namespace number::words
+}  // namespace number

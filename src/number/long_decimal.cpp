@@ -1,6 +1,6 @@
-// Plain decimal cells of 9 to 24 bytes, read a word at a time.
+// Plain decimals of 9 to 24 bytes, read a machine word at a time.
 
-#include "number/word_cells.hpp"
+#include "number/long_decimal.hpp"
 
 #include <array>
 #include <cstddef>
@@ -16,15 +16,16 @@
 
 namespace number {
 
-using namespace words;
-
 namespace {
+
+using words::kWordSize;
+using words::load_8;
 
 // Doubles hold every integer up to 2^53 exactly.
 constexpr std::uint64_t kMaxExactInteger = std::uint64_t{1} << 53;
 
-// Where the point of a cell of 9 to 24 bytes sits among its words: the first
-// word holds the cell's first 1 to 8 bytes (moved to its top), the second and
+// Where the point of a text of 9 to 24 bytes sits among its words: the first
+// word holds the text's first 1 to 8 bytes (moved to its top), the second and
 // the third the next 8 each. The point is cut out of the word that holds it;
 // when that is not the first word, the words after the first hold one digit
 // fewer, so the first is worth 10^7 times the second rather than 10^8.
@@ -58,7 +59,7 @@ constexpr std::array<PointPlace, kNoPoint + 1> kPointPlaces = [] {
 std::uint64_t low_number(std::uint64_t numbers) { return numbers & 0xFFFFFFFF; }
 std::uint64_t high_number(std::uint64_t numbers) { return numbers >> 32; }
 
-// The digits of a cell of 9 to 16 bytes: `first`, the digit values of its
+// The digits of a text of 9 to 16 bytes: `first`, the digit values of its
 // first bytes as below, and the 8 bytes at `second`; false if a byte is not a
 // digit. Both words are converted at once, in sixteen lanes.
 bool read_two_words(std::uint64_t first, const char* second, const PointPlace& place, std::uint64_t& digits) {
@@ -69,7 +70,7 @@ bool read_two_words(std::uint64_t first, const char* second, const PointPlace& p
     return all_digits(values);
 }
 
-// The same for a cell of 17 to 24 bytes, whose last 16 bytes are at `rest`
+// The same for a text of 17 to 24 bytes, whose last 16 bytes are at `rest`
 // and are converted at once; false also for more than 19 digits. `first`
 // is converted on its own: with the other two, in a third lane group, it
 // took more instructions.
@@ -84,9 +85,9 @@ bool read_three_words(std::uint64_t first, const char* rest, const PointPlace& p
     return all_digits(values);
 }
 
-// The first byte of a cell of 9 to 8 · Words bytes that is not a digit, the
+// The first byte of a text of 9 to 8 · Words bytes that is not a digit, the
 // sign excepted, or 0 (the sign or a digit) if there is none; `head` holds
-// the digit values of its first 8 bytes. The rest of the cell is looked at
+// the digit values of its first 8 bytes. The rest of the text is looked at
 // only when those are all digits: integers, and integer parts of 8 digits or
 // more (1767208900.261), which would otherwise take the byte-by-byte path.
 template <std::size_t Words>
@@ -103,14 +104,14 @@ std::size_t first_non_digit(const char* text, std::size_t size, std::uint64_t he
     return last_other < 2 * kWordSize ? size - 2 * kWordSize + last_other : 0;
 }
 
-// A cell of 9 to 8 · Words bytes (Words 2 or 3), read as Words words that
-// end at the cell's end, the first of them the cell's first bytes moved up.
+// A text of 9 to 8 · Words bytes (Words 2 or 3), read as Words words that
+// end at the text's end, the first of them the text's first bytes moved up.
 // False for any other text, more than 19 digits, and what round_product
 // leaves open.
 template <std::size_t Words>
-bool read_words(std::string_view cell, double& value) {
-    const char* text = cell.data();
-    const std::size_t size = cell.size();
+bool read_words(std::string_view decimal, double& value) {
+    const char* text = decimal.data();
+    const std::size_t size = decimal.size();
     const std::size_t first_size = size - kWordSize * (Words - 1);
     const std::uint64_t head_bytes = load_8(text);
     const bool negative = starts_negative(head_bytes);
@@ -138,7 +139,7 @@ bool read_words(std::string_view cell, double& value) {
     return round_product<true>(digits, exponent, negative, value);
 }
 
-// Cells of 17 to 24 bytes with the point among their first size - 16 bytes,
+// Texts of 17 to 24 bytes with the point among their first size - 16 bytes,
 // such as 0.18964089720394417: 16 digits after the first word, and the point
 // is at one of 8 places, so the power of ten is one of 8.
 
@@ -169,7 +170,7 @@ constexpr std::array<FractionPower, kMaxPointPlace + 1> kFractionPowers = [] {
 // word, and the power of five is never exact, so the rest below it is never
 // zero and it alone says whether to round up. Gives up when bits 0..8 are all
 // ones, which covers bits 0..9 too, in fewer instructions than the exact
-// test; the few more cells it gives up on take the byte-by-byte path.
+// test; the few more texts it gives up on take the byte-by-byte path.
 bool round_fraction(std::uint64_t digits, std::size_t place, bool negative, double& value) {
     const FractionPower& power = kFractionPowers[place];
     const int shift = __builtin_clzll(digits);
@@ -186,9 +187,9 @@ bool round_fraction(std::uint64_t digits, std::size_t place, bool negative, doub
     return true;
 }
 
-// The digits of a cell of 17 to 24 bytes whose point is among its first
+// The digits of a text of 17 to 24 bytes whose point is among its first
 // size - 15 bytes, and the place of the point (see kFractionPowers); false
-// for any other cell. `first` holds the digit values of the cell's first
+// for any other text. `first` holds the digit values of the text's first
 // size - 16 bytes at its top, of which at most two may be nonzero digits;
 // the other 16 bytes, at `rest`, are digits but for a point in their first
 // byte (0.123456789012345: 1 in 15 random fractions, hence marked
@@ -223,18 +224,18 @@ bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& 
     return true;
 }
 
-// read_words<3>, kept out of line: inlined into read_three_word_cell, its
+// read_words<3>, kept out of line: inlined into read_three_word_decimal, its
 // registers would be saved and restored on the fraction path too.
-__attribute__((noinline)) bool read_three_words_any_point(std::string_view cell, double& value) {
-    return read_words<3>(cell, value);
+__attribute__((noinline)) bool read_three_words_any_point(std::string_view decimal, double& value) {
+    return read_words<3>(decimal, value);
 }
 
 }  // namespace
 
 // Those that read_fraction_digits does not take go to read_words<3>.
-bool read_three_word_cell(std::string_view cell, double& value) {
-    const char* text = cell.data();
-    const std::size_t first_size = cell.size() - 2 * kWordSize;
+bool read_three_word_decimal(std::string_view decimal, double& value) {
+    const char* text = decimal.data();
+    const std::size_t first_size = decimal.size() - 2 * kWordSize;
     const std::uint64_t head_bytes = load_8(text);
     const bool negative = starts_negative(head_bytes);
     const std::uint64_t first = unsigned_values(head_bytes, negative) << 8 * (kWordSize - first_size);
@@ -242,7 +243,7 @@ bool read_three_word_cell(std::string_view cell, double& value) {
     std::size_t place;
     if (!read_fraction_digits(text + first_size, first, digits, place)) {
         // Only text that starts as -?D*(.D*)? can be for the next path.
-        return (is_digit(text[0]) || text[0] == '-' || text[0] == '.') && read_three_words_any_point(cell, value);
+        return (is_digit(text[0]) || text[0] == '-' || text[0] == '.') && read_three_words_any_point(decimal, value);
     }
     if (digits == 0) {
         value = signed_zero(negative);
@@ -251,6 +252,6 @@ bool read_three_word_cell(std::string_view cell, double& value) {
     return round_fraction(digits, place, negative, value);
 }
 
-bool read_two_word_cell(std::string_view cell, double& value) { return read_words<2>(cell, value); }
+bool read_two_word_decimal(std::string_view decimal, double& value) { return read_words<2>(decimal, value); }
 
 }  // namespace number

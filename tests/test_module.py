@@ -1,7 +1,9 @@
 import glob
 import importlib
+import json
 import os
-import shutil
+import platform
+import re
 import subprocess
 import sys
 
@@ -50,22 +52,60 @@ def test_reimport_after_removal_yields_the_same_module(monkeypatch):
     assert reimported.KestraneDataFrame is KestraneDataFrame
 
 
-# Interpreters installed beside this one (as version managers lay them out), if any.
-PYTHON_3_12 = sorted(glob.glob(os.path.join(sys.base_prefix, os.pardir, "3.12*", "bin", "python3")))
+# Prints what a candidate interpreter is: implementation, version, machine, executable.
+PROBE = (
+    "import os, platform, sys; print(sys.implementation.name, '%d.%d' % sys.version_info[:2], platform.machine(),"
+    " os.path.realpath(sys.executable))"
+)
+# The name of an interpreter on PATH that states its minor version: python3.N.
+VERSIONED = re.compile(r"/python3\.[0-9]+$")
+# Imports the module from the folder argv[1] and prints the outcome and sys.version as JSON.
+IMPORT_FROM = """
+import json, sys
+sys.path.insert(0, sys.argv[1])
+try:
+    import orvantis_core
+    outcome = ["imported", orvantis_core.__file__]
+except ImportError as error:
+    outcome = [type(error).__name__, str(error)]
+print(json.dumps(outcome + [sys.version]))
+"""
 
 
-@pytest.mark.skipif(not PYTHON_3_12, reason="needs a Python 3.12 interpreter")
-def test_other_interpreter_versions_refuse_the_module(tmp_path):
-    shutil.copy(orvantis_core.__file__, tmp_path / "orvantis_core.so")
-    script = (
-        "import sys\ntry:\n    import orvantis_core\nexcept ImportError as e:\n    print(sys.version)\n    print(e)"
-    )
-    run = subprocess.run([PYTHON_3_12[0], "-c", script], cwd=tmp_path, capture_output=True, text=True)
-    version, message = run.stdout.splitlines()
-    assert version.startswith("3.12")
-    assert message == (
+def other_cpythons():
+    """Each CPython 3 other than 3.11 for this machine, from pyenv's versions folder and
+    python3.N on PATH, as pytest parameters named by version."""
+    pyenv = os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
+    candidates = glob.glob(os.path.join(pyenv, "versions", "*", "bin", "python3"))
+    for folder in os.environ.get("PATH", "").split(os.pathsep):
+        candidates += [path for path in glob.glob(os.path.join(folder or ".", "python3.*")) if VERSIONED.search(path)]
+    found = {}
+    for candidate in (path for path in candidates if os.access(path, os.X_OK)):
+        # A version manager's shim for a version it does not select fails here, as Python 2 does.
+        probe = subprocess.run([candidate, "-I", "-c", PROBE], capture_output=True, text=True, timeout=60)
+        name, version, machine, executable = probe.stdout.split(maxsplit=3) if probe.returncode == 0 else [""] * 4
+        if name == "cpython" and version.startswith("3.") and version != "3.11" and machine == platform.machine():
+            found[executable.strip()] = version
+    by_version = sorted(found.items(), key=lambda item: tuple(map(int, item[1].split("."))))
+    return [pytest.param(executable, id=version) for executable, version in by_version]
+
+
+OTHER_CPYTHONS = other_cpythons() or [
+    pytest.param(None, id="none", marks=pytest.mark.skip(reason="no CPython 3 other than 3.11 on this machine"))
+]
+
+
+@pytest.mark.parametrize("python", OTHER_CPYTHONS)
+def test_other_interpreter_versions_refuse_the_module(tmp_path, python):
+    # The loader must let every such interpreter reach the version check, whatever it exports.
+    (tmp_path / "orvantis_core.so").symlink_to(orvantis_core.__file__)
+    run = subprocess.run([python, "-I", "-c", IMPORT_FROM, tmp_path], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    outcome, message, version = json.loads(run.stdout)
+    assert (outcome, message) == (
+        "ImportError",
         "Python version mismatch: module was compiled for Python 3.11, "
-        f"but the interpreter version is incompatible: {version}."
+        f"but the interpreter version is incompatible: {version}.",
     )
 
 

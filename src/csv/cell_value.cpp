@@ -1,9 +1,9 @@
-// One CSV cell's value: missing cells, carriage returns and the overflow error, once each.
+// One CSV cell's value: carriage returns, missing cells, the rounding mode and the overflow error, once each.
 
 #include "csv/cell_value.hpp"
 
 #include <algorithm>
-#include <cstdint>
+#include <cfenv>
 #include <cstring>
 #include <iterator>
 #include <limits>
@@ -18,10 +18,6 @@ namespace csv {
 namespace {
 
 using words::kWordSize;
-
-// How a cell's number is read: exactly, rounding to nearest, or by the C
-// library in the current rounding mode.
-enum class Reading { exact, by_c_library };
 
 bool is_missing(std::string_view text) {
     return text.empty() || (text.size() == 3 && (text == "nan" || text == "NaN"));
@@ -61,25 +57,6 @@ bool cannot_start_number(std::string_view cell) {
     return !number::can_start_number(head) && std::none_of(head.begin(), head.end(), [](char c) { return c == '\r'; });
 }
 
-// The cell's rules in order: carriage returns out, a missing cell is NaN, the
-// number layer reads the rest, and an overflow is the one error.
-bool read_cell_text(std::string_view cell, std::string& scratch, double& value, Reading reading) {
-    if (cannot_start_number(cell)) {
-        return false;
-    }
-    const std::string_view text = without_carriage_returns(cell, scratch);
-    if (is_missing(text)) {
-        value = std::numeric_limits<double>::quiet_NaN();
-        return true;
-    }
-    const number::Outcome outcome = reading == Reading::exact ? number::read_number(text, scratch, value)
-                                                              : number::read_number_by_c_library(text, scratch, value);
-    if (outcome == number::Outcome::overflow) {
-        throw std::out_of_range("stod");
-    }
-    return outcome == number::Outcome::value;
-}
-
 }  // namespace
 
 std::string_view without_carriage_returns(std::string_view cell, std::string& scratch) {
@@ -91,12 +68,28 @@ std::string_view without_carriage_returns(std::string_view cell, std::string& sc
     return scratch;
 }
 
-bool parse_cell_text(std::string_view cell, std::string& scratch, double& value) {
-    return read_cell_text(cell, scratch, value, Reading::exact);
+bool parse_cell_text(std::string_view cell, number::Rounding rounding, std::string& scratch, double& value) {
+    if (cannot_start_number(cell)) {
+        return false;
+    }
+    const std::string_view text = without_carriage_returns(cell, scratch);
+    if (is_missing(text)) {
+        value = std::numeric_limits<double>::quiet_NaN();
+        return true;
+    }
+    const number::Outcome outcome = number::read_number(text, rounding, scratch, value);
+    if (outcome == number::Outcome::overflow) {
+        throw std::out_of_range("stod");
+    }
+    return outcome == number::Outcome::value;
 }
 
-bool parse_cell_by_c_library(std::string_view cell, std::string& scratch, double& value) {
-    return read_cell_text(cell, scratch, value, Reading::by_c_library);
+CellConverter::CellConverter(const OnUnreadableCell& on_unreadable_cell)
+    : on_unreadable_cell_(on_unreadable_cell), rounds_to_nearest_(std::fegetround() == FE_TONEAREST) {}
+
+double CellConverter::unreadable(std::string_view cell) {
+    on_unreadable_cell_(without_carriage_returns(cell, cell_text_));
+    return std::numeric_limits<double>::quiet_NaN();
 }
 
 }  // namespace csv

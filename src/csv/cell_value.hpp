@@ -1,21 +1,29 @@
 #pragma once
 
-// One CSV cell's value: the cell's rules (missing cells, carriage returns,
-// overflow as an error) over the number layer's reading of its text.
+// One CSV cell's value: the cell's rules (carriage returns, missing cells,
+// the rounding mode, overflow as an error) over the number layer's reading of
+// its text.
 
 #include <string>
 #include <string_view>
 
+#include "csv/reader.hpp"
 #include "machine_words.hpp"
 #include "number/long_decimal.hpp"
+#include "number/read_number.hpp"
 #include "number/short_decimal.hpp"
 
 namespace csv {
 
-// parse_cell for every cell that the paths of plain decimals do not decide: the cell's
-// rules in order (carriage returns out, a missing cell is NaN, the number
-// layer reads the rest, an overflow is the one error).
-bool parse_cell_text(std::string_view cell, std::string& scratch, double& value);
+// The cell's rules in order: carriage returns out, a missing cell is NaN,
+// the number layer reads the rest, rounded as `rounding` says, and an
+// overflow is the one error. parse_cell ends here for every cell that its
+// paths of plain decimals do not decide. In a rounding mode other than to
+// nearest every cell comes here, with Rounding::current_mode: the C library
+// reads each number, rounding in that mode, and under a mode towards zero a
+// result beyond the largest double (given as the largest double) is an
+// overflow too.
+bool parse_cell_text(std::string_view cell, number::Rounding rounding, std::string& scratch, double& value);
 
 // Sets `value` to the value of one cell, exactly as the C library's strtod
 // gives it in the "C" locale (whatever the process locale) and the default
@@ -37,20 +45,48 @@ bool parse_cell_text(std::string_view cell, std::string& scratch, double& value)
 inline bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
     const bool decided = cell.size() - 1 < words::kWordSize ? number::read_short_decimal(cell, value)
                                                             : number::read_long_decimal(cell, value);
-    return decided || parse_cell_text(cell, scratch, value);
+    return decided || parse_cell_text(cell, number::Rounding::to_nearest, scratch, value);
 }
-
-// parse_cell with every number read by strtod_l in the "C" locale, so that
-// the value is rounded in the current floating-point rounding mode, as the C
-// library rounds it; parse_cell rounds to nearest. The same missing cells,
-// carriage return removal and overflow error as parse_cell; a result too
-// large for a double is the largest double under a rounding mode towards
-// zero, an overflow too.
-bool parse_cell_by_c_library(std::string_view cell, std::string& scratch, double& value);
 
 // `cell` without its carriage returns: `cell` itself when it holds none, else
 // a copy in `scratch`, valid until `scratch` changes. `cell` must not point
 // into `scratch`.
 std::string_view without_carriage_returns(std::string_view cell, std::string& scratch);
+
+// Converts the cells of one load, calling back for those without a number.
+// The rounding mode is read once, when the converter is made: parse_cell
+// rounds to nearest, so in any other mode every cell goes to the C library,
+// which rounds in the current mode.
+class CellConverter {
+public:
+    explicit CellConverter(const OnUnreadableCell& on_unreadable_cell);
+
+    // The value of `cell`, which holds a carriage return when `has_cr`: as
+    // parse_cell gives it, or NaN after on_unreadable_cell with the cell's
+    // text without carriage returns. Carriage returns at the end of a cell
+    // (CR LF line ends) are dropped here, which keeps the cell on
+    // parse_cell's fast path; parse_cell removes any others itself.
+    double operator()(std::string_view cell, bool has_cr) {
+        if (has_cr) {
+            cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
+        }
+        double value;
+        const bool converted = __builtin_expect(rounds_to_nearest_, 1)
+                                   ? parse_cell(cell, scratch_, value)
+                                   : parse_cell_text(cell, number::Rounding::current_mode, scratch_, value);
+        return converted ? value : unreadable(cell);
+    }
+
+private:
+    // NaN, after the callback for `cell`.
+    double unreadable(std::string_view cell);
+
+    const OnUnreadableCell& on_unreadable_cell_;
+    std::string cell_text_;  // the text of an unreadable cell without its carriage returns
+    std::string scratch_;    // parse_cell's
+    // A bool rather than a number::Rounding: the row loop tested the enum
+    // with one instruction more per cell.
+    bool rounds_to_nearest_;
+};
 
 }  // namespace csv

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cfenv>
 #include <cstring>
-#include <limits>
 #include <new>
 #include <stdexcept>
 
@@ -79,40 +77,6 @@ std::size_t rows_with_cells(std::string_view lines) {
     }
     return rows;
 }
-
-// Converts the cells of the rows, calling back for those without a number.
-// The rounding mode is read once, when the converter is made: parse_cell
-// rounds to nearest, so in any other mode every cell goes to the C library,
-// which rounds in the current mode.
-class CellConverter {
-public:
-    explicit CellConverter(const OnUnreadableCell& on_unreadable_cell)
-        : on_unreadable_cell_(on_unreadable_cell), rounds_to_nearest_(std::fegetround() == FE_TONEAREST) {}
-
-    // Carriage returns at the end of a cell (CR LF line ends) are dropped
-    // here, which keeps the cell on parse_cell's fast path; parse_cell
-    // removes any others itself.
-    double operator()(std::string_view cell, bool has_cr) {
-        if (has_cr) {
-            cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
-        }
-        double value;
-        const bool converted = __builtin_expect(rounds_to_nearest_, 1)
-                                   ? parse_cell(cell, conversion_scratch_, value)
-                                   : parse_cell_by_c_library(cell, conversion_scratch_, value);
-        if (converted) {
-            return value;
-        }
-        on_unreadable_cell_(without_carriage_returns(cell, cell_text_));
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-
-private:
-    const OnUnreadableCell& on_unreadable_cell_;
-    std::string cell_text_;
-    std::string conversion_scratch_;
-    bool rounds_to_nearest_;
-};
 
 }  // namespace
 

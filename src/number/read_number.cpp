@@ -12,8 +12,10 @@
 // A number is read as strtod reads it in the "C" locale: white space, a sign,
 // the number, then any text, which is ignored. (A caller may refuse a text
 // whose first bytes cannot start a number, by can_start_number, before it
-// comes here.) A decimal number is converted exactly by the first of
-// these that applies (decimal_value, exact_value.cpp):
+// comes here.) With Rounding::current_mode, for a rounding mode other than
+// to nearest, strtod_l reads it alone, rounding in that mode. Otherwise a
+// decimal number is converted
+// exactly by the first of these that applies (decimal_value, exact_value.cpp):
 // 1. At most 15 significant digits and a power of ten up to 1e22: one IEEE
 //    multiplication or division of two exact doubles (Clinger).
 // 2. At most 19 significant digits: rounded from a 192-bit product with a
@@ -31,7 +33,10 @@
 
 namespace number {
 
-Outcome read_number(std::string_view text, std::string& scratch, double& value) {
+Outcome read_number(std::string_view text, Rounding rounding, std::string& scratch, double& value) {
+    if (rounding == Rounding::current_mode) {
+        return strtod_for_text(text, scratch, value);
+    }
     Decimal decimal;
     switch (read_decimal(text, decimal)) {
         case NumberForm::none:
@@ -53,10 +58,6 @@ Outcome read_number(std::string_view text, std::string& scratch, double& value) 
     }
     value = *exact;
     return Outcome::value;
-}
-
-Outcome read_number_by_c_library(std::string_view text, std::string& scratch, double& value) {
-    return strtod_for_text(text, scratch, value);
 }
 
 }  // namespace number

@@ -22,6 +22,7 @@ bool load(const std::string& path, std::vector<std::string>& names, Columns& col
     }
     names = reader.read_header();
     std::vector<std::vector<double>*> targets;
+    targets.reserve(names.size());
     for (const auto& name : names) {
         targets.push_back(&columns[name]);
     }

@@ -9,19 +9,16 @@
 // Built by CMake with -DORVANTIS_BUILD_TESTS=ON (target conversion_test),
 // which also gives it the corpus folder; run it without arguments.
 
-#include <cerrno>
 #include <cfenv>
 #include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,70 +29,12 @@
 
 #include "csv/cell_value.hpp"
 #include "csv/reader.hpp"
+#include "reference.hpp"
 
 namespace {
 
-enum class Outcome { value, no_number, overflow, other_error };
-
-struct Result {
-    Outcome outcome = Outcome::no_number;
-    std::uint64_t bits = 0;
-
-    bool operator==(const Result& other) const { return outcome == other.outcome && bits == other.bits; }
-};
-
-Result value_result(double value) {
-    Result result{Outcome::value, 0};
-    std::memcpy(&result.bits, &value, sizeof value);
-    return result;
-}
-
-locale_t c_locale() {
-    static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return locale;
-}
-
-// What the conversion must give: the missing cells are NaN, the rest is
-// strtod_l's reading of the text without carriage returns, up to its first
-// NUL; a range error with a result beyond 1 in size is an overflow (infinity,
-// or the largest double when rounding towards zero), one below is a value.
-Result expected(std::string_view cell) {
-    std::string text;
-    for (const char c : cell) {
-        if (c != '\r') {
-            text += c;
-        }
-    }
-    if (text.empty() || text == "nan" || text == "NaN") {
-        return value_result(std::nan(""));
-    }
-    char* end = nullptr;
-    errno = 0;
-    const double value = ::strtod_l(text.c_str(), &end, c_locale());
-    if (end == text.c_str()) {
-        return {};
-    }
-    if (errno == ERANGE && std::fabs(value) > 1) {
-        return {Outcome::overflow, 0};
-    }
-    return value_result(value);
-}
-
-using Conversion = bool (*)(std::string_view, std::string&, double&);
-
-Result converted(Conversion convert, std::string_view cell) {
-    std::string scratch;
-    double value = 0;
-    try {
-        return convert(cell, scratch, value) ? value_result(value) : Result{};
-    } catch (const std::out_of_range& error) {
-        return {std::strcmp(error.what(), "stod") == 0 ? Outcome::overflow : Outcome::other_error, 0};
-    }
-}
-
-bool parse_cell(std::string_view cell, std::string& scratch, double& value) {
-    return csv::parse_cell(cell, scratch, value);
-}
+using reference::Conversion;
+using reference::Outcome;
 
 // The cell as the reader converts it: through a csv::CellConverter made in
 // the current rounding mode, told whether the cell holds a carriage return.
@@ -118,7 +57,7 @@ std::string shown(std::string_view cell) {
     return text + "'";
 }
 
-std::string shown(const Result& result) {
+std::string shown(const Conversion& result) {
     static constexpr const char* kNames[] = {"value", "no number", "overflow", "another error"};
     char text[64];
     std::snprintf(text, sizeof text, "%s 0x%016llx", kNames[static_cast<int>(result.outcome)],
@@ -161,7 +100,7 @@ char* guarded_area_end() {
 // One named check: counts the cells and the mismatches, and shows the first.
 class Check {
 public:
-    Check(const char* name, Conversion convert) : name_(name), convert_(convert) {}
+    Check(const char* name, reference::CellConversion convert) : name_(name), convert_(convert) {}
 
     // The cell is copied after guard bytes, so that a read before it changes
     // the result, and right before the unreadable page.
@@ -177,9 +116,9 @@ public:
         std::memcpy(copy, cell.data(), cell.size());
         const std::string_view view(copy, cell.size());
         ++cells_;
-        const Result want = expected(view);
+        const Conversion want = reference::expected_conversion(view);
         cell_in_conversion = view;
-        const Result got = converted(convert_, view);
+        const Conversion got = reference::conversion_by(convert_, view);
         if (!(want == got) && ++mismatches_ <= kShown) {
             std::printf("  %s: %s gives %s, strtod_l %s\n", name_, shown(cell).c_str(), shown(got).c_str(),
                         shown(want).c_str());
@@ -198,7 +137,7 @@ private:
     static constexpr std::string_view kGuard = "75.5e5";
     static constexpr unsigned long long kShown = 10;
     const char* name_;
-    Conversion convert_;
+    reference::CellConversion convert_;
     unsigned long long cells_ = 0;
     unsigned long long mismatches_ = 0;
 };
@@ -339,18 +278,18 @@ std::vector<std::string> corpus_files(const std::filesystem::path& folder) {
 }
 
 // The cells fuzz target's seeds as cells; the documents of the text target's
-// seeds cut at every comma and line feed.
+// seeds cut at every line feed and comma, carriage returns kept.
 void replay_corpora(Check& check) {
     const std::filesystem::path corpus = ORVANTIS_FUZZ_CORPUS;
     for (const std::string& cell : corpus_files(corpus / "csv_cells_fuzz")) {
         check.cell(cell);
     }
     for (const std::string& document : corpus_files(corpus / "csv_text_fuzz")) {
-        std::size_t start = 0;
-        for (std::size_t end; (end = document.find_first_of(",\n", start)) != std::string::npos; start = end + 1) {
-            check.cell(std::string_view(document).substr(start, end - start));
+        for (const std::string_view line : reference::split(document, '\n')) {
+            for (const std::string_view cell : reference::split(line, ',')) {
+                check.cell(cell);
+            }
         }
-        check.cell(std::string_view(document).substr(start));
     }
 }
 
@@ -424,16 +363,16 @@ constexpr const char* kModeCells[] = {
     "0x1.fffffffffffff8p1023",
 };
 
-// kModeCells for a load in the current rounding mode: a load stops at an
-// overflow, and a line without text has no cell.
-std::vector<std::string> loaded_cells() {
-    std::vector<std::string> cells;
+// kModeCells in a document of one column, "a", for a load in the current
+// rounding mode; a load stops at an overflow, so those cells are left out.
+std::string document_of_mode_cells() {
+    std::string document = "a\n";
     for (const std::string_view cell : kModeCells) {
-        if (expected(cell).outcome != Outcome::overflow && cell.find_first_not_of('\r') != std::string_view::npos) {
-            cells.emplace_back(cell);
+        if (reference::expected_conversion(cell).outcome != Outcome::overflow) {
+            document.append(cell).append("\n");
         }
     }
-    return cells;
+    return document;
 }
 
 const char* mode_name(int mode) {
@@ -449,35 +388,19 @@ const char* mode_name(int mode) {
     }
 }
 
-// A load of `cells` through csv::Reader, in the current rounding mode, as
-// strtod_l gives them: the reader must notice the mode.
-bool load_matches(const std::vector<std::string>& cells, const char* mode) {
+// A load of `document` through csv::Reader, in the current rounding mode, as
+// the dialect and strtod_l give it: the reader must notice the mode.
+bool load_matches(const std::string& document, const char* mode) {
     const std::string path = std::filesystem::temp_directory_path() / ("conversion_test_" + std::to_string(getpid()));
-    std::vector<Result> want;
-    {
-        std::ofstream file(path, std::ios::binary);
-        file << "a\n";
-        for (const std::string& cell : cells) {
-            file << cell << "\n";
-            const Result result = expected(cell);
-            want.push_back(result.outcome == Outcome::no_number ? value_result(std::nan("")) : result);
-        }
-    }
-    std::vector<double> column;
-    bool matches = true;
+    std::ofstream(path, std::ios::binary) << document;
+    bool matches = false;
     try {
-        csv::Reader reader(path, [] {});
-        reader.read_header();
-        reader.read_rows({&column}, [](std::string_view) {});
+        matches = reference::reader_load(path, csv::Reader::kDefaultChunkSize, reference::Duplicates::apart) ==
+                  reference::expected_load(document, reference::Duplicates::apart);
     } catch (const std::exception& error) {
         std::printf("  the load failed: %s\n", error.what());
-        matches = false;
     }
     std::filesystem::remove(path);
-    matches = matches && column.size() == cells.size();
-    for (std::size_t i = 0; matches && i < cells.size(); ++i) {
-        matches = value_result(column[i]) == want[i];
-    }
     std::printf("%s: a load in rounding mode %s\n", matches ? "ok" : "FAILED", mode);
     return matches;
 }
@@ -498,7 +421,7 @@ bool check_rounding_modes() {
             edge_patterns(length, check);
         }
         passed = check.report() && passed;
-        passed = load_matches(loaded_cells(), mode_name(mode)) && passed;
+        passed = load_matches(document_of_mode_cells(), mode_name(mode)) && passed;
     }
     std::fesetround(FE_TONEAREST);
     return passed;
@@ -508,47 +431,47 @@ bool check_rounding_modes() {
 
 int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (c_locale() == static_cast<locale_t>(0)) {
+    if (reference::c_locale() == static_cast<locale_t>(0)) {
         std::printf("FAILED: no \"C\" locale\n");
         return 1;
     }
     bool passed = true;
     {
-        Check check("every cell of 1 to 6 bytes over '0123456789.-+eE '", parse_cell);
+        Check check("every cell of 1 to 6 bytes over '0123456789.-+eE '", csv::parse_cell);
         every_cell_over("0123456789.-+eE ", 6, check);
         passed = check.report() && passed;
     }
     {
-        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'", parse_cell);
+        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'", csv::parse_cell);
         every_cell_over("iInNaAfFtyx0p.- \r", 5, check);
         passed = check.report() && passed;
     }
     {
-        Check check("infinities, NaNs, hexadecimal, text after numbers, long halfway cases", parse_cell);
+        Check check("infinities, NaNs, hexadecimal, text after numbers, long halfway cases", csv::parse_cell);
         for (const char* cell : kOtherCells) {
             check.cell(cell);
         }
         passed = check.report() && passed;
     }
     {
-        Check check("halfway points between doubles in 17 to 40 digits and more", parse_cell);
+        Check check("halfway points between doubles in 17 to 40 digits and more", csv::parse_cell);
         halfway_points(check);
         passed = check.report() && passed;
     }
     {
-        Check check("every string of 1 and 2 bytes", parse_cell);
+        Check check("every string of 1 and 2 bytes", csv::parse_cell);
         every_cell_over(every_byte(), 2, check);
         passed = check.report() && passed;
     }
     {
-        Check check("lengths 1 to 24 x point place x sign x edge digits x exponent", parse_cell);
+        Check check("lengths 1 to 24 x point place x sign x edge digits x exponent", csv::parse_cell);
         for (std::size_t length = 1; length <= 24; ++length) {
             edge_patterns(length, check);
         }
         passed = check.report() && passed;
     }
     {
-        Check check("the fuzz seed corpora", parse_cell);
+        Check check("the fuzz seed corpora", csv::parse_cell);
         replay_corpora(check);
         passed = check.report() && passed;
     }

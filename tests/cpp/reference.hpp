@@ -1,0 +1,239 @@
+#pragma once
+
+// What the C++ tests and the fuzz targets hold the CSV core to, written
+// plainly and once: a cell's value as the C library's strtod_l reads it, the
+// dialect's splitting of a document into names and cells, and results as bit
+// patterns; then the core's own results in the same terms, to compare.
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include "csv/reader.hpp"
+
+namespace reference {
+
+// Results are compared bit for bit: the sign of a zero, a NaN's sign and payload.
+inline std::uint64_t bits_of(double value) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+inline std::string without_carriage_returns(std::string_view text) {
+    std::string kept;
+    for (const char byte : text) {
+        if (byte != '\r') {
+            kept += byte;
+        }
+    }
+    return kept;
+}
+
+// The pieces of `text` between the separators: one more than there are separators.
+inline std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    for (std::size_t start = 0;;) {
+        const std::size_t end = text.find(separator, start);
+        pieces.push_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) {
+            return pieces;
+        }
+        start = end + 1;
+    }
+}
+
+// What converting a cell gives. `wrong_error`: an exception other than the
+// overflow's std::out_of_range("stod"), which no cell may give.
+enum class Outcome { value, no_number, overflow, wrong_error };
+
+struct Conversion {
+    Outcome outcome = Outcome::no_number;
+    std::uint64_t bits = 0;  // of the value, for Outcome::value only
+
+    bool operator==(const Conversion& other) const { return outcome == other.outcome && bits == other.bits; }
+};
+
+inline Conversion value_of(double value) { return {Outcome::value, bits_of(value)}; }
+
+// The "C" locale, or 0 when the C library cannot make it.
+inline locale_t c_locale() {
+    static const locale_t locale = ::newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return locale;
+}
+
+// What a cell must convert to: the missing cells (empty, "nan" and "NaN",
+// after removing carriage returns) are the quiet NaN; the rest is strtod_l's
+// reading in the "C" locale and the current rounding mode of the text without
+// carriage returns, up to its first NUL byte. A range error with a result
+// beyond 1 in size is an overflow (infinity, or the largest double when
+// rounding towards zero); one below is an underflow, and its result a value.
+inline Conversion expected_conversion(std::string_view cell) {
+    const std::string text = without_carriage_returns(cell);
+    if (text.empty() || text == "nan" || text == "NaN") {
+        return value_of(std::numeric_limits<double>::quiet_NaN());
+    }
+    char* end = nullptr;
+    errno = 0;
+    const double value = ::strtod_l(text.c_str(), &end, c_locale());
+    if (end == text.c_str()) {
+        return {Outcome::no_number, 0};
+    }
+    if (errno == ERANGE && std::fabs(value) > 1) {
+        return {Outcome::overflow, 0};
+    }
+    return value_of(value);
+}
+
+// A document as the dialect splits it. Lines end at '\n' (no extra line
+// after a final one) and carriage returns belong to no text. The first line
+// holds the names, split at every ',', an empty last one dropped. Every
+// later line with a byte other than '\r' is a row, split at every ','.
+struct Document {
+    std::vector<std::string> names;
+    std::vector<std::vector<std::string>> rows;  // the cells of each row, without carriage returns
+};
+
+inline Document split_document(std::string_view text) {
+    Document document;
+    if (text.empty()) {
+        return document;
+    }
+    std::vector<std::string_view> lines = split(text, '\n');
+    if (text.back() == '\n') {
+        lines.pop_back();
+    }
+    const std::string header = without_carriage_returns(lines[0]);
+    for (const std::string_view name : split(header, ',')) {
+        document.names.emplace_back(name);
+    }
+    if (document.names.back().empty()) {
+        document.names.pop_back();
+    }
+    for (std::size_t line = 1; line < lines.size(); ++line) {
+        const std::string row = without_carriage_returns(lines[line]);
+        if (!row.empty()) {
+            const std::vector<std::string_view> cells = split(row, ',');
+            document.rows.emplace_back(cells.begin(), cells.end());
+        }
+    }
+    return document;
+}
+
+// What loading a document gives: the header's names, the columns' values as
+// bit patterns, the texts reported as holding no number (without carriage
+// returns, in order), and whether the load stopped at an overflow, with the
+// values of the cells before it.
+struct Load {
+    std::vector<std::string> names;
+    std::vector<std::vector<std::uint64_t>> columns;  // one per name; see Duplicates
+    std::vector<std::string> unreadable;
+    bool overflow = false;
+
+    bool operator==(const Load& other) const {
+        return names == other.names && columns == other.columns && unreadable == other.unreadable &&
+               overflow == other.overflow;
+    }
+};
+
+// Whether the positions of one name fill one column, the column of its first
+// position (merged, as the module's load does), or a column each (apart).
+// The columns of the later positions of a merged name stay empty.
+enum class Duplicates { apart, merged };
+
+inline std::vector<std::size_t> column_of_positions(const std::vector<std::string>& names, Duplicates duplicates) {
+    std::vector<std::size_t> columns;
+    for (std::size_t position = 0; position < names.size(); ++position) {
+        const auto first = std::find(names.begin(), names.end(), names[position]) - names.begin();
+        columns.push_back(duplicates == Duplicates::merged ? static_cast<std::size_t>(first) : position);
+    }
+    return columns;
+}
+
+// The load the dialect and expected_conversion give: the cell at position k
+// of a row goes to the column of position k, cells past the last name are
+// ignored, and a cell without a number is NaN.
+inline Load expected_load(std::string_view text, Duplicates duplicates) {
+    const Document document = split_document(text);
+    const std::vector<std::size_t> columns = column_of_positions(document.names, duplicates);
+    Load load;
+    load.names = document.names;
+    load.columns.resize(columns.size());
+    for (const std::vector<std::string>& row : document.rows) {
+        for (std::size_t position = 0; position < std::min(row.size(), columns.size()); ++position) {
+            Conversion conversion = expected_conversion(row[position]);
+            if (conversion.outcome == Outcome::overflow) {
+                load.overflow = true;
+                return load;
+            }
+            if (conversion.outcome == Outcome::no_number) {
+                load.unreadable.push_back(row[position]);
+                conversion = value_of(std::numeric_limits<double>::quiet_NaN());
+            }
+            load.columns[columns[position]].push_back(conversion.bits);
+        }
+    }
+    return load;
+}
+
+// The core's results in the same terms.
+
+// A cell conversion of the core: true with `value` set, false for a cell
+// without a number, std::out_of_range("stod") for an overflow.
+using CellConversion = bool (*)(std::string_view cell, std::string& scratch, double& value);
+
+inline Conversion conversion_by(CellConversion convert, std::string_view cell) {
+    std::string scratch;
+    double value = 0;
+    try {
+        return convert(cell, scratch, value) ? value_of(value) : Conversion{};
+    } catch (const std::out_of_range& error) {
+        return {std::strcmp(error.what(), "stod") == 0 ? Outcome::overflow : Outcome::wrong_error, 0};
+    }
+}
+
+// The load of the file at `path` through csv::Reader, reading `chunk_size`
+// bytes at a time. Throws std::runtime_error when the reader cannot open the
+// file, and what the reader throws but the overflow.
+inline Load reader_load(const std::string& path, std::size_t chunk_size, Duplicates duplicates) {
+    csv::Reader reader(path, [] {}, chunk_size);
+    if (!reader.is_open()) {
+        throw std::runtime_error("the reader cannot open " + path);
+    }
+    Load load;
+    load.names = reader.read_header();
+    std::vector<std::vector<double>> columns(load.names.size());
+    std::vector<std::vector<double>*> targets;
+    targets.reserve(columns.size());
+    for (const std::size_t column : column_of_positions(load.names, duplicates)) {
+        targets.push_back(&columns[column]);
+    }
+    try {
+        reader.read_rows(targets, [&load](std::string_view text) { load.unreadable.emplace_back(text); });
+    } catch (const std::out_of_range& error) {
+        if (std::strcmp(error.what(), "stod") != 0) {
+            throw;
+        }
+        load.overflow = true;
+    }
+    for (const std::vector<double>& column : columns) {
+        load.columns.emplace_back();
+        for (const double value : column) {
+            load.columns.back().push_back(bits_of(value));
+        }
+    }
+    return load;
+}
+
+}  // namespace reference

@@ -15,7 +15,7 @@ import textwrap
 import pytest
 
 PRELUDE = """
-import ctypes, gc, io, os, signal, subprocess, sys, threading, time
+import ctypes, fcntl, gc, io, os, signal, struct, subprocess, sys, termios, threading, time
 from orvantis_core import KestraneDataFrame, get_mean
 
 def touch_every_container(last_items_only=False):
@@ -246,6 +246,9 @@ def test_fork_while_another_thread_loads(run_child, feeds_before_fork, in_child)
         loader.start()
         if {feeds_before_fork}:
             writer = open_and_write_two_rows()
+            # Until the load has taken the rows out of the FIFO, then a moment to convert them.
+            while struct.unpack("i", fcntl.ioctl(writer, termios.FIONREAD, bytes(4)))[0]:
+                time.sleep(0.01)
         time.sleep(0.3)
         assert busy(frame)
         child = os.fork()

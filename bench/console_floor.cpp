@@ -120,4 +120,5 @@ PyModuleDef module = {PyModuleDef_HEAD_INIT,
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name the interpreter looks for.
 PyMODINIT_FUNC PyInit_console_floor() { return PyModule_Create(&module); }

@@ -2,6 +2,13 @@
 
 // Every console message of the module, one function each; the two lines
 // written once per cell are classes, made once per operation call.
+//
+// The texts are byte-exact and must not be "corrected": callers match them.
+// The spellings are intended as they are: "sutun" without its umlaut beside
+// "sütun" with it, ASCII "On isleme" beside "ön isleniyor", a name in quotes
+// with spaces inside them (' a ') in some lines and bare between two spaces
+// in others, and the doubled spaces that joining the parts with single
+// spaces gives around an empty or spaced part.
 
 #include <cstddef>
 #include <string_view>

@@ -11,6 +11,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "target_features.hpp"
+
 // Runs pending signal handlers; a KeyboardInterrupt, or any exception a
 // handler raises, is thrown as py::error_already_set.
 void check_signals();
@@ -28,7 +30,7 @@ void check_signals();
 // forced unwind carries no exception object, so its handler binds a null
 // reference, which the undefined-behaviour sanitizer must not report.
 template <typename Call>
-__attribute__((no_sanitize_undefined)) decltype(auto) unless_thread_ended(const Call& call) {
+ORVANTIS_NO_SANITIZE_UNDEFINED decltype(auto) unless_thread_ended(const Call& call) {
     try {
         return call();
     } catch (abi::__forced_unwind&) {

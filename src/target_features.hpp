@@ -1,10 +1,23 @@
 #pragma once
 
-// Which vector instructions the code may use: SSE2 where the target has it,
-// unless ORVANTIS_PORTABLE (the CMake option of that name) asks for the
-// scalar code that every target runs.
+// What the target and the compiler give the code, behind the project's own
+// names: which vector instructions it may use (SSE2 where the target has it,
+// unless ORVANTIS_PORTABLE, the CMake option of that name, asks for the scalar
+// code that every target runs), and the attributes and branch hints of GCC
+// and Clang, the two compilers the build accepts.
 
 #if defined(__SSE2__) && !defined(ORVANTIS_PORTABLE)
 #define ORVANTIS_SSE2 1
 #include <emmintrin.h>
 #endif
+
+// Inlined into every caller, or never inlined, whatever the optimiser's cost model says.
+#define ORVANTIS_ALWAYS_INLINE __attribute__((always_inline)) inline
+#define ORVANTIS_NOINLINE __attribute__((noinline))
+
+// Branch hints: the condition is almost always true, or almost always false.
+#define ORVANTIS_LIKELY(condition) __builtin_expect(static_cast<bool>(condition), 1)
+#define ORVANTIS_UNLIKELY(condition) __builtin_expect(static_cast<bool>(condition), 0)
+
+// Not instrumented by the undefined-behaviour sanitizer.
+#define ORVANTIS_NO_SANITIZE_UNDEFINED __attribute__((no_sanitize_undefined))

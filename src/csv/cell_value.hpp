@@ -12,6 +12,7 @@
 #include "number/long_decimal.hpp"
 #include "number/read_number.hpp"
 #include "number/short_decimal.hpp"
+#include "target_features.hpp"
 
 namespace csv {
 
@@ -71,7 +72,7 @@ public:
             cell = cell.substr(0, cell.find_last_not_of('\r') + 1);
         }
         double value;
-        const bool converted = __builtin_expect(rounds_to_nearest_, 1)
+        const bool converted = ORVANTIS_LIKELY(rounds_to_nearest_)
                                    ? parse_cell(cell, scratch_, value)
                                    : parse_cell_text(cell, number::Rounding::current_mode, scratch_, value);
         return converted ? value : unreadable(cell);

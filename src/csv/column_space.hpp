@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "csv/reader.hpp"
+#include "target_features.hpp"
 
 namespace csv {
 
@@ -28,7 +29,7 @@ public:
     // Makes room in every column for `rows` more full rows, calling
     // check_interrupt every few thousand columns. Out of line: inlined into
     // the row loop that calls it, it made the loop's code slower per cell.
-    [[gnu::noinline]] void reserve_rows(std::size_t rows, const InterruptCheck& check_interrupt);
+    ORVANTIS_NOINLINE void reserve_rows(std::size_t rows, const InterruptCheck& check_interrupt);
 
 private:
     std::vector<std::pair<std::vector<double>*, std::size_t>>

@@ -9,6 +9,7 @@
 
 #include "number/double_bits.hpp"
 #include "number/powers_of_five.hpp"
+#include "target_features.hpp"
 
 namespace number {
 
@@ -45,7 +46,7 @@ struct ScaledProduct {
 };
 
 template <bool KnownNormal>
-__attribute__((always_inline)) inline ScaledProduct scale_product(std::uint64_t digits, int exponent10) {
+ORVANTIS_ALWAYS_INLINE ScaledProduct scale_product(std::uint64_t digits, int exponent10) {
     const PowerOfFive& power = kPowersOfFive[exponent10 - kMinPowerOfTen];
     const int shift = __builtin_clzll(digits);
     const Product192 x = KnownNormal ? multiply_high(digits << shift, power) : multiply(digits << shift, power);
@@ -59,7 +60,7 @@ __attribute__((always_inline)) inline ScaledProduct scale_product(std::uint64_t 
 // bias of 1022; a carry out of rounding moves on into it the same way, up to
 // infinity.
 template <bool KnownNormal>
-__attribute__((always_inline)) inline double from_significand(std::uint64_t significand, int leading, bool negative) {
+ORVANTIS_ALWAYS_INLINE double from_significand(std::uint64_t significand, int leading, bool negative) {
     const std::uint64_t biased_exponent =
         KnownNormal || leading >= kMinNormalExponent ? leading - kMinNormalExponent : 0;
     return with_sign(from_bits((biased_exponent << kMantissaBits) + significand), negative);
@@ -90,8 +91,7 @@ __attribute__((always_inline)) inline double from_significand(std::uint64_t sign
 // Always inlined: the usual long decimals come here, and a call would save
 // and restore registers on each of them.
 template <bool KnownNormal>
-__attribute__((always_inline)) inline bool round_product(std::uint64_t digits, int exponent10, bool negative,
-                                                         double& value) {
+ORVANTIS_ALWAYS_INLINE bool round_product(std::uint64_t digits, int exponent10, bool negative, double& value) {
     const ScaledProduct scaled = scale_product<KnownNormal>(digits, exponent10);
     // Copied out: read through `scaled`, GCC's code for the longer decimals came out slower.
     const Product192 product = scaled.x;

@@ -13,6 +13,7 @@
 #include "number/powers_of_five.hpp"
 #include "number/sixteen_lanes.hpp"
 #include "number/word_digits.hpp"
+#include "target_features.hpp"
 
 namespace number {
 
@@ -93,7 +94,7 @@ bool read_three_words(std::uint64_t first, const char* rest, const PointPlace& p
 template <std::size_t Words>
 std::size_t first_non_digit(const char* text, std::size_t size, std::uint64_t head) {
     const std::uint64_t head_others = non_digit_bytes(head);
-    if (__builtin_expect(head_others != 0, 1)) {
+    if (ORVANTIS_LIKELY(head_others != 0)) {
         return __builtin_ctzll(head_others) / 8;
     }
     if (Words == 2) {
@@ -201,7 +202,7 @@ bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& 
     const std::uint64_t point = others & (0 - others);
     SixteenValues values = load_16_values(rest);
     std::uint64_t leading_digits = first;
-    if (__builtin_expect(others == 0, 0)) {
+    if (ORVANTIS_UNLIKELY(others == 0)) {
         if (rest[0] != '.') {
             return false;
         }
@@ -226,7 +227,7 @@ bool read_fraction_digits(const char* rest, std::uint64_t first, std::uint64_t& 
 
 // read_words<3>, kept out of line: inlined into read_three_word_decimal, its
 // registers would be saved and restored on the fraction path too.
-__attribute__((noinline)) bool read_three_words_any_point(std::string_view decimal, double& value) {
+ORVANTIS_NOINLINE bool read_three_words_any_point(std::string_view decimal, double& value) {
     return read_words<3>(decimal, value);
 }
 

@@ -9,6 +9,7 @@
 
 #include "machine_words.hpp"
 #include "number/word_digits.hpp"
+#include "target_features.hpp"
 
 namespace number {
 
@@ -20,7 +21,7 @@ namespace number {
 // depends on where the point is or whether there is one, which varies from
 // one series of numbers to another. Always inlined: as a function of its own
 // it saved and restored registers on every number it read.
-__attribute__((always_inline)) inline bool read_short_decimal(std::string_view text, double& value) {
+ORVANTIS_ALWAYS_INLINE bool read_short_decimal(std::string_view text, double& value) {
     const std::size_t size = text.size();
     const std::uint64_t bytes = words::load_short(text);
     const bool negative = starts_negative(bytes);

@@ -6,6 +6,7 @@ exception, the console lines of the load, and the frame's columns afterwards.
 """
 
 import errno
+import inspect
 import json
 import os
 import signal
@@ -13,11 +14,12 @@ import subprocess
 import sys
 import threading
 
+import address_space
 import pytest
 from message_texts import reading as READING
 
 CHILD = r"""
-import contextlib, ctypes, io, json, os, resource, sys
+import contextlib, ctypes, io, json, os, sys
 from orvantis_core import KestraneDataFrame
 
 def columns_of(frame, names):
@@ -41,11 +43,9 @@ def load(path, prepare):
     outcome.update(lines=console.getvalue().splitlines(), shape=frame.shape(), columns=columns_of(frame, "za"))
     print(json.dumps(outcome), flush=True)
 
-def limit_address_space(extra_bytes):
-    with open("/proc/self/status") as status:
-        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
-    resource.setrlimit(resource.RLIMIT_AS, (size + extra_bytes, size + extra_bytes))
 """
+# The child caps its own address space with the tests' one definition.
+CHILD += inspect.getsource(address_space)
 
 
 @pytest.fixture

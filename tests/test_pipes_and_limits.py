@@ -4,12 +4,12 @@ Every test runs in a forked child with a timeout: a regression would hang it or 
 """
 
 import os
-import resource
 import signal
 import threading
 import time
 
 import pytest
+from address_space import limit_address_space
 from message_texts import loaded as LOADED
 from message_texts import reading as READING
 
@@ -88,12 +88,6 @@ def test_interrupt_reaches_main_thread_while_a_worker_waits_on_a_fifo(tmp_path, 
     assert results == [{"columns": ["a"], "data": {"a": [1.0, 2.0]}}]
     assert console.lines() == [READING(path), LOADED(2, 1)]
     assert frame.shape() == (2, 1)
-
-
-def limit_address_space(extra_bytes):
-    with open("/proc/self/status") as status:
-        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
-    resource.setrlimit(resource.RLIMIT_AS, (size + extra_bytes, size + extra_bytes))
 
 
 EMPTY_LINES = b"\n" * 10_000_000

@@ -17,11 +17,11 @@ def run_json(command):
 
 
 def best_of_fresh(command, repeat, lowest, highest=()):
-    """Runs `command` `repeat` times and keeps the best value of each measure (see best_of)."""
-    return best_of([run_json(command) for _ in range(repeat)], command, lowest, highest)
+    """Runs `command` `repeat` times and keeps the best value of each measure (see best_measures)."""
+    return best_measures([run_json(command) for _ in range(repeat)], command, lowest, highest)
 
 
-def best_of(runs, command, lowest, highest=()):
+def best_measures(runs, command, lowest, highest=()):
     """The best value of each measure of `runs` of `command`: the lowest of `lowest` (times,
     sizes), the highest of `highest` (speeds). Other values must not vary."""
     best = dict(runs[0])

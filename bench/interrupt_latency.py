@@ -7,13 +7,13 @@ dropped by then).
     .venv/bin/python bench/interrupt_latency.py [DATA_DIR]    (in the environment that holds the module)
 """
 
-import contextlib
-import io
 import signal
 import sys
 import tempfile
 import time
 from pathlib import Path
+
+from timing import quiet
 
 from orvantis_core import KestraneDataFrame
 
@@ -34,7 +34,7 @@ def write_file(path, columns, rows):
 
 def load_seconds(path):
     start = time.monotonic()
-    with contextlib.redirect_stdout(io.StringIO()):
+    with quiet():
         KestraneDataFrame().read_csv(str(path))
     return time.monotonic() - start
 
@@ -56,7 +56,7 @@ class Interrupter:
         """Seconds from the timer's expiry to the handler and to the end of the call, or None when the load
         ended first."""
         late = None
-        with contextlib.redirect_stdout(io.StringIO()):
+        with quiet():
             start = time.monotonic()
             self.armed = True
             signal.setitimer(signal.ITIMER_REAL, delay)

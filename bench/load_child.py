@@ -11,16 +11,15 @@ get_column on every column of the loaded frame after the read_csv result is gone
 turn with it, ndarray.tolist() on the same values: both in the same state of the process.
 """
 
-import contextlib
 import gc
 import io
 import json
 import os
 import sys
 import tempfile
-import time
 
 from historical_module import REVISION as HISTORICAL_MODULE_REVISION
+from timing import quiet, timed
 
 # The folder that holds the module built from the earlier revision (bench/historical_module.py).
 HISTORICAL_MODULE_ENV = "ORVANTIS_BENCH_HISTORICAL_MODULE"
@@ -29,27 +28,9 @@ HISTORICAL_MODULE_ENV = "ORVANTIS_BENCH_HISTORICAL_MODULE"
 CONSOLE_LOADERS = {"orvantis_core-stringio", "orvantis_core-file"}
 
 
-@contextlib.contextmanager
-def quiet(stream=None):
-    """Console lines go to `stream`, or to os.devnull."""
-    with contextlib.ExitStack() as stack:
-        target = stream if stream is not None else stack.enter_context(open(os.devnull, "w"))
-        stack.enter_context(contextlib.redirect_stdout(target))
-        yield
-
-
 def header_names(path):
     with open(path, newline="") as lines:
         return list(dict.fromkeys(lines.readline().rstrip("\r\n").split(",")))
-
-
-def timed(run):
-    cpu_start = time.process_time()
-    wall_start = time.perf_counter()
-    result = run()
-    wall = time.perf_counter() - wall_start
-    cpu = time.process_time() - cpu_start
-    return result, wall, cpu
 
 
 class Ours:

@@ -12,14 +12,12 @@ frame dict. CPU time (time.process_time), best of R each.
 """
 
 import argparse
-import contextlib
 import importlib.util
 import io
 import os
 import subprocess
 import sys
 import tempfile
-import time
 from pathlib import Path
 
 import fresh
@@ -27,6 +25,7 @@ import parse_only
 import report
 from load_child import HISTORICAL_MODULE_ENV
 from shapes import SHAPES, ensure_csv
+from timing import quiet, timed
 
 import orvantis_core
 
@@ -37,11 +36,7 @@ FILL = ("C++: '", NAME, "' sutunundaki bir NaN degeri ortalama ile dolduruldu.")
 
 
 def temporary_file():
-    return tempfile.TemporaryFile("w+", encoding="utf-8")  # noqa: SIM115 (console() closes it)
-
-
-def devnull():
-    return open(os.devnull, "w")  # noqa: SIM115 (console() closes it)
+    return tempfile.TemporaryFile("w+", encoding="utf-8")  # noqa: SIM115 (seconds() closes it)
 
 
 STREAMS = {"io.StringIO": io.StringIO, "a file": temporary_file}
@@ -77,25 +72,12 @@ def floor_arguments(parts, cells):
     return one_object_each(cells), before + " ", " " + after
 
 
-@contextlib.contextmanager
-def console(make_stream):
-    stream = make_stream()
-    saved, sys.stdout = sys.stdout, stream
-    try:
-        yield
-    finally:
-        sys.stdout = saved
-        stream.close()
-
-
 def seconds(make_stream, run, prepare=lambda: ()):
     """CPU seconds of run(*prepare()) with sys.stdout on a new stream: other workers of a shared
     machine weigh on wall time far more."""
     args = prepare()
-    with console(make_stream):
-        start = time.process_time()
-        run(*args)
-        return time.process_time() - start
+    with make_stream() as stream, quiet(stream):
+        return timed(run, *args)[2]
 
 
 def write_files(folder, count):
@@ -116,7 +98,7 @@ def write_files(folder, count):
 
 def loaded(path):
     frame = orvantis_core.KestraneDataFrame()
-    with console(io.StringIO):
+    with quiet(io.StringIO()):
         frame.read_csv(str(path))
     return (frame,)
 
@@ -177,10 +159,8 @@ def floor_of_file(floor, path, repeat):
     cells, before, after = floor_arguments(WARNING, first_two_cells(path))
     runs = []
     for _ in range(repeat):
-        with console(devnull):
-            start = time.process_time()
-            floor.write_lines(cells, before, after)
-            runs.append(time.process_time() - start)
+        with quiet():
+            runs.append(timed(floor.write_lines, cells, before, after)[2])
     return min(runs), len(cells)
 
 

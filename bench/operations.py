@@ -5,14 +5,12 @@ Every figure is the best of R repetitions, wall (time.perf_counter) and CPU
 our console lines go to os.devnull while timed.
 """
 
-import contextlib
 import dataclasses
-import os
 import statistics
-import time
 
 import numpy as np
 import pandas as pd
+from timing import quiet, timed
 
 import orvantis_core
 
@@ -43,22 +41,14 @@ class Section:
         return next(entry.timing for entry in self.entries if entry.kind == "ours")
 
 
-@contextlib.contextmanager
-def quiet():
-    with open(os.devnull, "w") as null, contextlib.redirect_stdout(null):
-        yield
-
-
-def best_of(repeat, run, prepare=lambda: ()):
+def best_of_repeats(repeat, run, prepare=lambda: ()):
+    """The lowest wall and the lowest CPU time of `repeat` runs of run(*prepare()); prepare and
+    the freeing of the result stay outside the timed region."""
     walls, cpus = [], []
     for _ in range(repeat):
-        args = prepare()
-        cpu_start = time.process_time()
-        wall_start = time.perf_counter()
-        result = run(*args)
-        walls.append(time.perf_counter() - wall_start)
-        cpus.append(time.process_time() - cpu_start)
-        del result, args
+        _, wall, cpu = timed(run, *prepare())
+        walls.append(wall)
+        cpus.append(cpu)
     return Timing(min(walls), min(cpus))
 
 
@@ -91,24 +81,24 @@ def numpy_describe(arrays):
 
 def bench_describe(frame, df, arrays, repeat):
     peers = [
-        ("pandas DataFrame.describe() [a]", best_of(repeat, df.describe)),
-        ("numpy nan-reductions per column", best_of(repeat, numpy_describe, lambda: (arrays,))),
+        ("pandas DataFrame.describe() [a]", best_of_repeats(repeat, df.describe)),
+        ("numpy nan-reductions per column", best_of_repeats(repeat, numpy_describe, lambda: (arrays,))),
     ]
-    return section("describe", "orvantis_core describe", best_of(repeat, frame.describe), peers)
+    return section("describe", "orvantis_core describe", best_of_repeats(repeat, frame.describe), peers)
 
 
 def bench_count_nan(frame, arrays, repeat):
-    ours = best_of(repeat, lambda: [frame.count_nan(name) for name in arrays])
-    peers = [("numpy isnan(a).sum()", best_of(repeat, lambda: [np.isnan(a).sum() for a in arrays.values()]))]
+    ours = best_of_repeats(repeat, lambda: [frame.count_nan(name) for name in arrays])
+    peers = [("numpy isnan(a).sum()", best_of_repeats(repeat, lambda: [np.isnan(a).sum() for a in arrays.values()]))]
     return section(f"count_nan, {len(arrays)} columns", "orvantis_core count_nan", ours, peers)
 
 
 def bench_get_column(frame, df, arrays, repeat):
     with quiet():
-        ours = best_of(repeat, lambda: [frame.get_column(name) for name in arrays])
+        ours = best_of_repeats(repeat, lambda: [frame.get_column(name) for name in arrays])
     peers = [
-        ("numpy ndarray.tolist()", best_of(repeat, lambda: [a.tolist() for a in arrays.values()])),
-        ("pandas Series.tolist()", best_of(repeat, lambda: [df[name].tolist() for name in arrays])),
+        ("numpy ndarray.tolist()", best_of_repeats(repeat, lambda: [a.tolist() for a in arrays.values()])),
+        ("pandas Series.tolist()", best_of_repeats(repeat, lambda: [df[name].tolist() for name in arrays])),
     ]
     return section(f"get_column, {len(arrays)} columns", "orvantis_core get_column", ours, peers)
 
@@ -117,12 +107,12 @@ def bench_get_mean(arrays, repeat):
     column = arrays[MEAN_COLUMN]
     values = column[~np.isnan(column)].tolist()
     peers = [
-        ("sum(x) / len(x)", best_of(repeat, lambda: sum(values) / len(values))),
-        ("statistics.fmean(x)", best_of(repeat, statistics.fmean, lambda: (values,))),
-        ("statistics.mean(x) [b]", best_of(repeat, statistics.mean, lambda: (values,))),
-        ("numpy np.mean(np.asarray(x))", best_of(repeat, lambda: np.mean(np.asarray(values)))),
+        ("sum(x) / len(x)", best_of_repeats(repeat, lambda: sum(values) / len(values))),
+        ("statistics.fmean(x)", best_of_repeats(repeat, statistics.fmean, lambda: (values,))),
+        ("statistics.mean(x) [b]", best_of_repeats(repeat, statistics.mean, lambda: (values,))),
+        ("numpy np.mean(np.asarray(x))", best_of_repeats(repeat, lambda: np.mean(np.asarray(values)))),
     ]
-    ours = best_of(repeat, orvantis_core.get_mean, lambda: (values,))
+    ours = best_of_repeats(repeat, orvantis_core.get_mean, lambda: (values,))
     return section(f"get_mean, list of {len(values):,} floats", "orvantis_core get_mean", ours, peers)
 
 
@@ -133,10 +123,10 @@ def numpy_filter(arrays):
 
 def bench_filter_by(frame, df, arrays, repeat):
     peers = [
-        ("pandas df[df[col] == v]", best_of(repeat, lambda: df[df[FILTER_COLUMN] == FILTER_VALUE])),
-        ("numpy mask over every column", best_of(repeat, numpy_filter, lambda: (arrays,))),
+        ("pandas df[df[col] == v]", best_of_repeats(repeat, lambda: df[df[FILTER_COLUMN] == FILTER_VALUE])),
+        ("numpy mask over every column", best_of_repeats(repeat, numpy_filter, lambda: (arrays,))),
     ]
-    ours = best_of(repeat, frame.filter_by, lambda: (FILTER_COLUMN, FILTER_VALUE))
+    ours = best_of_repeats(repeat, frame.filter_by, lambda: (FILTER_COLUMN, FILTER_VALUE))
     share = np.mean(arrays[FILTER_COLUMN] == FILTER_VALUE)
     return section(f"filter_by, keeps {share:.1%}", "orvantis_core filter_by", ours, peers)
 
@@ -151,9 +141,9 @@ def filled_frame(path):
 def bench_auto_preprocess(path, df, repeat):
     run = orvantis_core.KestraneDataFrame.auto_preprocess
     with quiet():
-        ours = best_of(repeat, run, lambda: (load_ours(path),))
-        refill = best_of(repeat, run, lambda: filled_frame(path))
-    peers = [("pandas fillna(mean())", best_of(repeat, lambda: df.fillna(df.mean())))]
+        ours = best_of_repeats(repeat, run, lambda: (load_ours(path),))
+        refill = best_of_repeats(repeat, run, lambda: filled_frame(path))
+    peers = [("pandas fillna(mean())", best_of_repeats(repeat, lambda: df.fillna(df.mean())))]
     details = [("ours: second call, nothing left to fill", refill)]
     return section("auto_preprocess [c]", "orvantis_core auto_preprocess", ours, peers, details)
 

@@ -13,7 +13,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from fresh import best_of, best_of_fresh, run_json
+from fresh import best_measures, best_of_fresh, run_json
 
 ROOT = Path(__file__).resolve().parent.parent
 HISTORICAL_REVISION = "1b460ab"
@@ -64,5 +64,7 @@ def measure_in_turn(programs, path, repeat):
     for _ in range(repeat):
         for command, results in zip(commands, runs, strict=True):
             results.append(run_json(command))
-    bests = iter(best_of(results, command, LOWEST, HIGHEST) for command, results in zip(commands, runs, strict=True))
+    bests = iter(
+        best_measures(results, command, LOWEST, HIGHEST) for command, results in zip(commands, runs, strict=True)
+    )
     return [next(bests) if program is not None else None for program in programs]

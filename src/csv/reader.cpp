@@ -114,9 +114,10 @@ Reader::~Reader() {
 std::vector<std::string> Reader::read_header() {
     std::vector<std::string> names;
     std::string scratch;
-    for_each_cell(next_lines(true), marks_, check_interrupt_, [&](std::string_view piece, std::size_t, bool has_cr) {
-        names.emplace_back(has_cr ? without_carriage_returns(piece, scratch) : piece);
-    });
+    for_each_cell(next_lines(true), separator_index_, check_interrupt_,
+                  [&](std::string_view piece, std::size_t, bool has_cr) {
+                      names.emplace_back(has_cr ? without_carriage_returns(piece, scratch) : piece);
+                  });
     if (!names.empty() && names.back().empty()) {
         names.pop_back();
     }
@@ -138,19 +139,20 @@ void Reader::read_rows(const std::vector<Column*>& targets, const OnUnreadableCe
     CellConverter convert(on_unreadable_cell);
     Column* const* const columns = targets.data();
     for (std::string_view lines = next_lines(false); !lines.empty(); lines = next_lines(false)) {
-        for_each_cell(lines, marks_, check_interrupt_, [&](std::string_view cell, std::size_t position, bool has_cr) {
-            if (position == 0) {
-                if (rows_left == 0) {
-                    const std::uint64_t offset = file_offset(cell);
-                    rows_left = reserve_from(offset, rows_to_expect(rows_read, offset));
-                }
-                --rows_left;
-                ++rows_read;
-            }
-            if (position < positions) {
-                columns[position]->push_back(convert(cell, has_cr));
-            }
-        });
+        for_each_cell(lines, separator_index_, check_interrupt_,
+                      [&](std::string_view cell, std::size_t position, bool has_cr) {
+                          if (position == 0) {
+                              if (rows_left == 0) {
+                                  const std::uint64_t offset = file_offset(cell);
+                                  rows_left = reserve_from(offset, rows_to_expect(rows_read, offset));
+                              }
+                              --rows_left;
+                              ++rows_read;
+                          }
+                          if (position < positions) {
+                              columns[position]->push_back(convert(cell, has_cr));
+                          }
+                      });
     }
 }
 

@@ -102,7 +102,7 @@ private:
     std::uint64_t buffer_offset_ = 0;  // file offset of buffer_[0]
     std::uint64_t rows_offset_ = 0;    // file offset of line 2
     bool at_end_ = false;
-    std::vector<std::uint32_t> marks_;  // the index of a block's separators and carriage returns
+    std::vector<std::uint32_t> separator_index_;  // the index of a block's separators and carriage returns
 };
 
 }  // namespace csv

@@ -41,8 +41,8 @@ def quietly(call, *args):
     finally:
         sys.stdout = saved
 
-def run(statement, frame):
-    return eval(statement, globals(), {"frame": frame})
+def run(expression, frame):
+    return eval(expression, globals(), {"frame": frame})
 """
 
 

@@ -3,6 +3,7 @@ import importlib
 import json
 import os
 import platform
+import pwd
 import re
 import subprocess
 import sys
@@ -73,10 +74,14 @@ print(json.dumps(outcome + [sys.version]))
 
 
 def other_cpythons():
-    """Each CPython 3 other than 3.11 for this machine, from pyenv's versions folder and
-    python3.N on PATH, as pytest parameters named by version."""
-    pyenv = os.environ.get("PYENV_ROOT", os.path.expanduser("~/.pyenv"))
-    candidates = glob.glob(os.path.join(pyenv, "versions", "*", "bin", "python3"))
+    """Each CPython 3 other than 3.11 for this machine, from the versions installed beside this
+    one (as version managers lay them out), pyenv's versions folder and python3.N on PATH, as
+    pytest parameters named by version."""
+    # pyenv's root as set, or in the home folder of HOME or of the user's account.
+    homes = {os.path.expanduser("~"), pwd.getpwuid(os.getuid()).pw_dir}
+    roots = {os.environ.get("PYENV_ROOT", "")} | {os.path.join(home, ".pyenv") for home in homes}
+    candidates = [path for root in roots for path in glob.glob(os.path.join(root, "versions", "*", "bin", "python3"))]
+    candidates += glob.glob(os.path.join(sys.base_prefix, os.pardir, "*", "bin", "python3"))
     for folder in os.environ.get("PATH", "").split(os.pathsep):
         candidates += [path for path in glob.glob(os.path.join(folder or ".", "python3.*")) if VERSIONED.search(path)]
     found = {}

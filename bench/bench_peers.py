@@ -146,54 +146,17 @@ def scaling_step(program, megabytes, args):
 
 
 def notes(repeat, parse_repeat, message_lines):
+    """Each table's settings; bench/README.md, "Method", says how each is measured."""
     return {
-        "loading": (
-            f"Each load runs in a fresh Python process (bench/load_child.py); best of {repeat} processes,"
-            " wall (time.perf_counter) and CPU (time.process_time, every thread of the process) kept"
-            " separately, around the load alone: imports and set-up come before. peer/ours above 1 means"
-            " orvantis_core is faster. threads is what each loader was asked to use (pandas has no"
-            " setting), CPU / wall what it used: above 1, other threads worked beside the calling one."
-            " polars with POLARS_MAX_THREADS=1 and pyarrow with use_threads=False still run part of their"
-            " work on other threads, which shortens their wall time and counts in their CPU time."
-            " orvantis_core starts no threads, so its fair peers are those two, compared in CPU time; the"
-            " rows with threads all use every CPU. numpy ndarray.tolist() gets"
-            " the values loaded by pyarrow before the timed region and turns each column into a list of"
-            " floats, as the frame dict holds them: the least any loader that returns Python floats spends."
-        ),
-        "parse": (
-            "Parse-only: bench/csv_parse_bench.cpp, the CMake target csv_parse_bench (Release, the module's"
-            " flags) over the CSV core (src/csv/, src/number/), no Python involved: it reads the file"
-            f" into native columns. Best of {parse_repeat} fresh processes (a parse takes a fraction of a"
-            " second, and this machine's timings vary); MB/s is 10^6 bytes per wall second."
-            " Before: the historical baseline bench/historical_parse_bench.cpp, the same figure for the loader"
-            f" at revision {parse_only.HISTORICAL_REVISION} (before its rewrite), built alike and run in turn with it;"
-            " speed-up is its CPU time over the parse-only CPU time."
-        ),
-        "frame_dict": (
-            "CPU cost of the frame dict, two ways: read_csv's CPU time minus the parse-only CPU time (this"
-            " also counts the call from Python and the console lines), beside ndarray.tolist() of the same"
-            " values in a fresh process (the numpy-tolist load above); and get_column on every column of"
-            " the loaded frame (the same float objects in the same lists), timed in the same process after"
-            " the read_csv result is freed, in turn with ndarray.tolist() of the same values, best of 2"
-            " each. Fresh memory costs more than memory a process has used and freed, so compare each"
-            " pair, not the columns across pairs."
-        ),
-        "scaling": (
-            "Files generated like a, of about the given size; read_csv and parse-only measured as above."
-            " read_csv MB/s counts the frame dict too."
-        ),
-        "messages": messages.__doc__.split("\n\n", 1)[1].replace("\n", " ").strip()
-        + f" N = {message_lines:,}, R = {repeat}. The loads above count their console lines too: the"
-        f" orvantis_core rows send them to os.devnull, and on inputs with text the console rows send them"
-        f" to io.StringIO or to a file; the earlier revision's row is {historical_module.REVISION}, whose lines"
-        " went through pybind11::print, built and run in turn with today's.",
+        "loading": f"Fresh processes, best of {repeat}; peer/ours above 1 means orvantis_core is faster.",
+        "parse": f"Fresh processes, best of {parse_repeat}; before: revision {parse_only.HISTORICAL_REVISION}.",
+        "frame_dict": "get_column and tolist in one process, in turn, best of 2 each.",
+        "scaling": "Files generated like a.",
         "memory": (
-            "Peak resident size during the load minus the size before it (VmHWM restarted just before"
-            f" the load), in the same fresh processes, lowest of {repeat}. MB means 10^6 bytes. The estimate"
-            f" for orvantis_core: the frame at {report.FRAME_CELL} bytes per cell plus the frame dict at"
-            f" {report.FRAME_DICT_CELL} bytes per cell (a {sys.getsizeof(1.0)}-byte float object in a"
-            f" {report.FLOAT_BLOCK}-byte allocator block plus an 8-byte list slot)."
+            f"Lowest of {repeat}; the estimate is {report.FRAME_CELL} + {report.FRAME_DICT_CELL} bytes per cell"
+            f" ({sys.getsizeof(1.0)}-byte floats in {report.FLOAT_BLOCK}-byte blocks)."
         ),
+        "messages": f"N = {message_lines:,}, R = {repeat}; the earlier revision is {historical_module.REVISION}.",
     }
 
 

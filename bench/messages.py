@@ -1,14 +1,8 @@
 """The cost of one console line against its floor and against Python's print() of the same parts.
 
-In one process, in turn: read_csv of a file whose N cells each print the warning line, minus
-read_csv of the same file with numbers in their place, divided by N; auto_preprocess of a
-frame with N NaN cells (one fill line each), minus auto_preprocess of the same frame without
-them. Against the floor: bench/console_floor.cpp (the CMake target console_floor), a C loop
-that only decodes the cell by strict UTF-8, joins it with the line's two fixed parts, looks up
-sys.stdout afresh and its write once, and calls write(line) and write("\\n"), N times. And
-against a loop of N print() calls with the line's three parts. "whole read_csv" is the
-warning file's read_csv divided by N: the line plus the cell's parse and its NaN float in the
-frame dict. CPU time (time.process_time), best of R each.
+bench/README.md ("Method", console lines) says how each figure is made: N lines of each kind,
+in one process, in turn with the floor (bench/console_floor.cpp) and print(), CPU time, best
+of R.
 """
 
 import argparse

@@ -64,23 +64,47 @@ def kill_group(leader):
         os.killpg(leader, signal.SIGKILL)
 
 
+class Children:
+    """The child interpreters of one test, each in a session of its own: when the test ends,
+    however it ends, the whole process group of each one is killed, whatever it started."""
+
+    def __init__(self):
+        self.started = []
+
+    def start(self, script, *args, python=(sys.executable,), **options):
+        """Starts `python -c script args`, its stdout and stderr as text pipes unless options say otherwise."""
+        options = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, "text": True, **options}
+        child = subprocess.Popen([*python, "-c", script, *map(str, args)], start_new_session=True, **options)
+        self.started.append(child)
+        return child
+
+    @staticmethod
+    def finish(child, timeout=120):
+        """Waits for the child; returns (exit status, stdout, stderr). Outliving the timeout fails the test."""
+        try:
+            out, err = child.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            pytest.fail(f"the child interpreter did not end within {timeout} s")
+        return child.returncode, out, err
+
+    def run(self, script, *args, timeout=120, **options):
+        return self.finish(self.start(script, *args, **options), timeout)
+
+    def end_all(self):
+        for child in self.started:
+            kill_group(child.pid)
+            child.wait()
+            for pipe in (child.stdin, child.stdout, child.stderr):
+                if pipe:
+                    pipe.close()
+
+
 @pytest.fixture
-def spawn():
-    """Starts a process (subprocess.Popen's arguments) in a session of its own; when the test
-    ends, however it ends, the whole process group of each one is killed."""
-    children = []
-
-    def start(argv, **options):
-        children.append(subprocess.Popen(argv, start_new_session=True, **options))
-        return children[-1]
-
-    yield start
-    for child in children:
-        kill_group(child.pid)
-        child.wait()
-        for pipe in (child.stdin, child.stdout, child.stderr):
-            if pipe:
-                pipe.close()
+def children():
+    """Runs scripts in child interpreters (Children); all of their process groups end with the test."""
+    started = Children()
+    yield started
+    started.end_all()
 
 
 @pytest.hookimpl(tryfirst=True)

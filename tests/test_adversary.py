@@ -8,8 +8,6 @@ crashes or hangs, so each case runs in a child interpreter in a session of its
 own, whose whole process group is killed however the test ends.
 """
 
-import subprocess
-import sys
 import textwrap
 
 import pytest
@@ -47,24 +45,13 @@ def run(expression, frame):
 
 
 @pytest.fixture
-def run_child(spawn, tmp_path):
+def run_child(children, tmp_path):
     """Runs PRELUDE + body in a child interpreter in tmp_path and returns its stdout.
     The child must exit with status 0 and write nothing to stderr."""
 
     def run(body, env=None):
-        child = spawn(
-            [sys.executable, "-c", PRELUDE + textwrap.dedent(body)],
-            cwd=tmp_path,
-            env=env,
-            stdout=subprocess.PIPE,
-            stderr=subprocess.PIPE,
-            text=True,
-        )
-        try:
-            out, err = child.communicate(timeout=120)
-        except subprocess.TimeoutExpired:
-            out, err = "", "the child did not end in time"
-        assert (child.returncode, err) == (0, ""), f"exit status {child.returncode}\n{err}"
+        status, out, err = children.run(PRELUDE + textwrap.dedent(body), cwd=tmp_path, env=env)
+        assert (status, err) == (0, ""), f"exit status {status}\n{err}"
         return out
 
     return run

@@ -8,7 +8,6 @@ import os
 import shutil
 import struct
 import subprocess
-import sys
 from decimal import Decimal
 
 import pytest
@@ -318,7 +317,7 @@ def test_lines_longer_than_a_read_chunk(csv_file, console):
 
 
 @pytest.mark.skipif(shutil.which("localedef") is None, reason="needs localedef to build a test locale")
-def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file):
+def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file, children):
     subprocess.run(["localedef", "-i", "tr_TR", "-f", "UTF-8", str(tmp_path / "tr_TR.UTF-8")], check=True)
     script = (
         "import locale, sys, orvantis_core\n"
@@ -326,14 +325,10 @@ def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file):
         "assert locale.localeconv()['decimal_point'] == ','\n"
         "print(orvantis_core.KestraneDataFrame().read_csv(sys.argv[1])['data'])"
     )
-    run = subprocess.run(
-        [sys.executable, "-c", script, csv_file("a,b,c\n1.5, 2.5,1,5\n")],
-        env={**os.environ, "LOCPATH": str(tmp_path)},
-        capture_output=True,
-        text=True,
-        check=True,
-    )
-    assert run.stdout.splitlines()[-1] == "{'a': [1.5], 'b': [2.5], 'c': [1.0]}"
+    document = csv_file("a,b,c\n1.5, 2.5,1,5\n")
+    status, out, err = children.run(script, document, env={**os.environ, "LOCPATH": str(tmp_path)})
+    assert status == 0, err
+    assert out.splitlines()[-1] == "{'a': [1.5], 'b': [2.5], 'c': [1.0]}"
 
 
 def reference_load(document):

@@ -10,7 +10,6 @@ import inspect
 import json
 import os
 import signal
-import subprocess
 import sys
 import threading
 
@@ -55,30 +54,17 @@ def earlier_csv(tmp_path):
     return str(path)
 
 
-def start_child(spawn, earlier_csv, body, env=None):
-    return spawn(
-        [sys.executable, "-c", CHILD + body, earlier_csv],
-        stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
-        text=True,
-        env=env,
-    )
-
-
-def finish_child(child):
-    try:
-        out, err = child.communicate(timeout=30)
-    except subprocess.TimeoutExpired:
-        pytest.fail("the load did not end")
-    assert child.returncode == 0, err
+def finish_child(children, child):
+    status, out, err = children.finish(child, timeout=30)
+    assert status == 0, err
     outcome = json.loads(out.splitlines()[-1])
     if "skip" in outcome:
         pytest.skip(outcome["skip"])
     return outcome
 
 
-def run_child(spawn, earlier_csv, body, env=None):
-    return finish_child(start_child(spawn, earlier_csv, body, env))
+def run_child(children, earlier_csv, body, env=None):
+    return finish_child(children, children.start(CHILD + body, earlier_csv, env=env))
 
 
 KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
@@ -94,11 +80,11 @@ KEPT_FRAME = {"shape": [1, 1], "columns": {"z": [9.0], "a": None}}
     ],
     ids=["in the rows", "in the header"],
 )
-def test_read_error_after_first_byte_raises_os_error(spawn, tmp_path, earlier_csv, fault_shim_env, content, columns):
+def test_read_error_after_first_byte_raises_os_error(children, tmp_path, earlier_csv, fault_shim_env, content, columns):
     path = tmp_path / "failing.csv"
     path.write_bytes(content)
     fail_second_read = "lambda: ctypes.CDLL(None).fail_read_after(1)"
-    outcome = run_child(spawn, earlier_csv, f"load({str(path)!r}, {fail_second_read})", fault_shim_env)
+    outcome = run_child(children, earlier_csv, f"load({str(path)!r}, {fail_second_read})", fault_shim_env)
     assert (outcome["error"], outcome["errno"], outcome["filename"]) == ("OSError", errno.EIO, str(path))
     assert outcome["lines"] == [READING(path)]
     assert outcome["columns"] == columns
@@ -109,13 +95,13 @@ def test_read_error_after_first_byte_raises_os_error(spawn, tmp_path, earlier_cs
     reason="AddressSanitizer ends the process on a failed allocation instead of throwing std::bad_alloc",
 )
 @pytest.mark.parametrize("source, extra_megabytes", [("/dev/zero", 200), ("commas", 200)])
-def test_memory_error_in_header_keeps_frame(spawn, tmp_path, earlier_csv, source, extra_megabytes):
+def test_memory_error_in_header_keeps_frame(children, tmp_path, earlier_csv, source, extra_megabytes):
     path = source
     if source == "commas":
         path = str(tmp_path / "commas.csv")
         with open(path, "wb") as out:
             out.write(b"," * 8_000_000)
-    outcome = run_child(spawn, earlier_csv, f"load({path!r}, lambda: limit_address_space({extra_megabytes << 20}))")
+    outcome = run_child(children, earlier_csv, f"load({path!r}, lambda: limit_address_space({extra_megabytes << 20}))")
     assert outcome["error"] == "MemoryError"
     assert outcome["lines"] == [READING(path)]
     assert {key: outcome[key] for key in KEPT_FRAME} == KEPT_FRAME
@@ -145,17 +131,17 @@ def feed(fifo, prefix, endless, test_over):
     ],
     ids=["stalled before the first byte", "stalled after a row", "never ending"],
 )
-def test_interrupt_stops_fifo_load(spawn, tmp_path, earlier_csv, prefix, endless, columns):
+def test_interrupt_stops_fifo_load(children, tmp_path, earlier_csv, prefix, endless, columns):
     fifo = str(tmp_path / "rows.fifo")
     os.mkfifo(fifo)
-    child = start_child(spawn, earlier_csv, f"load({fifo!r}, lambda: None)")
+    child = children.start(CHILD + f"load({fifo!r}, lambda: None)", earlier_csv)
     assert child.stdout.readline() == "ready\n"
     test_over = threading.Event()
     threading.Thread(target=feed, args=(fifo, prefix, endless, test_over), daemon=True).start()
     threading.Event().wait(0.5)
     child.send_signal(signal.SIGINT)
     try:
-        outcome = finish_child(child)
+        outcome = finish_child(children, child)
     finally:
         test_over.set()
     assert outcome["error"] == "KeyboardInterrupt"

@@ -101,12 +101,12 @@ OTHER_CPYTHONS = other_cpythons() or [
 
 
 @pytest.mark.parametrize("python", OTHER_CPYTHONS)
-def test_other_interpreter_versions_refuse_the_module(tmp_path, python):
+def test_other_interpreter_versions_refuse_the_module(tmp_path, children, python):
     # The loader must let every such interpreter reach the version check, whatever it exports.
     (tmp_path / "orvantis_core.so").symlink_to(orvantis_core.__file__)
-    run = subprocess.run([python, "-I", "-c", IMPORT_FROM, tmp_path], capture_output=True, text=True, timeout=60)
-    assert run.returncode == 0, run.stderr
-    outcome, message, version = json.loads(run.stdout)
+    status, out, err = children.run(IMPORT_FROM, tmp_path, python=(python, "-I"), timeout=60)
+    assert status == 0, err
+    outcome, message, version = json.loads(out)
     assert (outcome, message) == (
         "ImportError",
         "Python version mismatch: module was compiled for Python 3.11, "
@@ -204,7 +204,7 @@ def test_methods_without_a_built_frame_raise_type_error_silently(console, make_s
 
 
 @pytest.mark.parametrize("import_in_main_first", [False, True])
-def test_sub_interpreters_refuse_the_module(import_in_main_first):
+def test_sub_interpreters_refuse_the_module(children, import_in_main_first):
     script = (
         "import _xxsubinterpreters as si\n"
         + ("import orvantis_core\n" if import_in_main_first else "")
@@ -212,8 +212,9 @@ def test_sub_interpreters_refuse_the_module(import_in_main_first):
         "except si.RunFailedError as e:\n    print(e)\n"
         "import orvantis_core\norvantis_core.merhaba_kestrane()\n"
     )
-    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
-    assert run.stdout.splitlines() == [
+    status, out, err = children.run(script, timeout=60)
+    assert status == 0, err
+    assert out.splitlines() == [
         "<class 'ImportError'>: orvantis_core does not support sub-interpreters; import it in the main interpreter",
         GREETING,
     ]

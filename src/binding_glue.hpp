@@ -1,22 +1,27 @@
 #pragma once
 
-// What the bindings need beyond pybind11's public API: the get_mean argument's
-// caster, the check of `self`, and the refusal of sub-interpreters. Every use of
+// What the bindings need beyond pybind11's public API: the casters of the
+// arguments that Python code can take part in (get_mean's sequence, filter_by's
+// value), the check of `self`, and the refusal of sub-interpreters. Every use of
 // pybind11::detail is here, written against pybind11 3.0.1 (the pinned release).
 //
 // Why exactly 3.0.1: help() prints the type hints that this release derives
 // from the native signatures (collections.abc.Sequence[typing.SupportsFloat],
 // typing.SupportsFloat), and the internals used here have no stable contract:
-// list_caster, get_type_info and get_object_handle, the PYBIND11_MODULE_PYINIT
-// pre-init hook, and the `+= 1` on get_num_interpreters_seen() that the hook
-// must do itself. An upgrade checks each of them against the new release and
-// runs tests/test_module.py, which compares every help() line.
+// list_caster's name and object_is_convertible_to_std_vector, the double
+// caster's name and its rules (which src/arguments.cpp follows), get_type_info
+// and get_object_handle, the PYBIND11_MODULE_PYINIT pre-init hook, and the
+// `+= 1` on get_num_interpreters_seen() that the hook must do itself. An upgrade
+// checks each of them against the new release, checks that the C-API functions
+// its headers call are still in src/c_api_weak.hpp (bash .ci/symbols lists what
+// each interpreter lacks), and runs tests/test_module.py, which compares every
+// help() line.
 
-#include <utility>
 #include <vector>
 
 #include <pybind11/stl.h>
 
+#include "arguments.hpp"
 #include "kestrane_dataframe.hpp"
 
 namespace py = pybind11;
@@ -25,16 +30,23 @@ namespace py = pybind11;
 // reads exact lists and tuples of exact floats directly.
 struct MeanValues : std::vector<double> {};
 
+// filter_by's value, a double that __float__ or __index__ may give.
+struct RealArgument {
+    double value = 0.0;
+    operator double() const { return value; }
+};
+
 namespace pybind11::detail {
 
-// The standard sequence conversion, with the same help() text, plus a fast
-// path that copies the doubles of an exact list or tuple of exact floats.
-// No Python code can run on that path, and its results equal the standard
-// ones; every other input takes the standard path unchanged.
+// The standard sequence conversion's help() text and acceptance, made by
+// load_reals, plus a fast path that copies the doubles of an exact list or
+// tuple of exact floats. No Python code can run on that path, and its results
+// equal the standard ones.
 template <>
 struct type_caster<MeanValues> : list_caster<MeanValues, double> {
     bool load(handle source, bool convert) {
-        return load_exact_floats(source) || list_caster<MeanValues, double>::load(source, convert);
+        return load_exact_floats(source) ||
+               (object_is_convertible_to_std_vector(source) && load_reals(source.ptr(), convert, value));
     }
 
 private:
@@ -54,6 +66,13 @@ private:
         }
         return true;
     }
+};
+
+// The standard double conversion's help() text and acceptance, made by load_real.
+template <>
+struct type_caster<RealArgument> {
+    PYBIND11_TYPE_CASTER(RealArgument, make_caster<double>::name);
+    bool load(handle source, bool convert) { return load_real(source.ptr(), convert, value.value); }
 };
 
 }  // namespace pybind11::detail
@@ -78,12 +97,23 @@ inline KestraneDataFrame& ready_frame(KestraneDataFrame* self) {
     return *self;
 }
 
+// The type a bound method takes for a parameter of the frame's operation:
+// a double through RealArgument's caster, everything else as it is.
+template <typename Parameter>
+struct Bound {
+    using type = Parameter;
+};
+template <>
+struct Bound<double> {
+    using type = RealArgument;
+};
+
 // A member operation bound through ready_frame (the self and busy checks),
 // with the same Python signature.
 template <typename Result, typename... Args>
 auto checked_method(Result (KestraneDataFrame::*operation)(Args...)) {
-    return [operation](KestraneDataFrame* self, Args... args) -> Result {
-        return (ready_frame(self).*operation)(std::forward<Args>(args)...);
+    return [operation](KestraneDataFrame* self, typename Bound<Args>::type... args) -> Result {
+        return (ready_frame(self).*operation)(args...);
     };
 }
 

@@ -14,7 +14,9 @@ py::tuple KestraneDataFrame::shape() {
     // line counts the first column in name order instead: the two differ only
     // for ragged columns, and each is what callers of that method have seen.
     const std::size_t rows = columns.empty() ? 0 : data.at(columns.front()).size();
-    return py::make_tuple(rows, columns.size());
+    const PyRef row_count = new_reference([rows] { return PyLong_FromSize_t(rows); });
+    const PyRef column_count = new_reference([this] { return PyLong_FromSize_t(columns.size()); });
+    return to_result<py::tuple>(new_reference([&] { return PyTuple_Pack(2, row_count.get(), column_count.get()); }));
 }
 
 py::object KestraneDataFrame::get_column(const std::string& name) {
@@ -25,7 +27,7 @@ py::object KestraneDataFrame::get_column(const std::string& name) {
         return py::none();
     }
     const auto scope = mark_busy();
-    return to_float_list(found->second);
+    return to_result(to_float_list(found->second));
 }
 
 std::size_t KestraneDataFrame::count_nan(const std::string& name) {

@@ -5,24 +5,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "python_bridge.hpp"
-
-namespace py = pybind11;
-
 namespace console {
 
 namespace {
 
-// Takes ownership of a new reference from the C API; a null one carries the
-// Python error that the call set.
-py::object owned(PyObject* result) {
-    if (result == nullptr) {
-        throw py::error_already_set();
-    }
-    return py::reinterpret_steal<py::object>(result);
+PyRef name_of_write() {
+    return new_reference([] { return PyUnicode_InternFromString("write"); });
 }
-
-py::object name_of_write() { return owned(PyUnicode_InternFromString("write")); }
 
 template <typename To, typename From>
 void widen(void* line, Py_ssize_t position, const void* text, Py_ssize_t length) {
@@ -50,75 +39,75 @@ void copy_into(PyObject* line, Py_ssize_t position, PyObject* text) {
 }
 
 // The texts joined by single spaces, as str.join gives them.
-py::object joined(const py::object* texts, std::size_t count) {
+PyRef joined(const PyRef* texts, std::size_t count) {
     Py_ssize_t length = static_cast<Py_ssize_t>(count) - 1;
     Py_UCS4 max_char = ' ';
     for (std::size_t i = 0; i < count; ++i) {
-        length += PyUnicode_GET_LENGTH(texts[i].ptr());
-        max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(texts[i].ptr()));
+        length += PyUnicode_GET_LENGTH(texts[i].get());
+        max_char = std::max(max_char, PyUnicode_MAX_CHAR_VALUE(texts[i].get()));
     }
-    py::object line = owned(PyUnicode_New(length, max_char));
-    const int kind = PyUnicode_KIND(line.ptr());
-    void* const data = PyUnicode_DATA(line.ptr());
+    PyRef line = new_reference([length, max_char] { return PyUnicode_New(length, max_char); });
+    const int kind = PyUnicode_KIND(line.get());
+    void* const data = PyUnicode_DATA(line.get());
     Py_ssize_t position = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (i != 0) {
             PyUnicode_WRITE(kind, data, position++, ' ');
         }
-        copy_into(line.ptr(), position, texts[i].ptr());
-        position += PyUnicode_GET_LENGTH(texts[i].ptr());
+        copy_into(line.get(), position, texts[i].get());
+        position += PyUnicode_GET_LENGTH(texts[i].get());
     }
     return line;
 }
 
-// Calls Python code, which may give up the interpreter lock (a file's write
-// does); the frames between it and this call hold nothing to destroy.
-template <typename Call>
-py::object call_python(const Call& call) {
-    return owned(unless_thread_ended(call));
-}
-
-void call_write(const py::object& write, PyObject* text) {
-    call_python([&write, text] { return PyObject_CallOneArg(write.ptr(), text); });
-}
-
 // Writes `line` and a line feed to the sys.stdout of the moment through its
-// attribute named by `write_name`.
-void write_to_stdout(const py::object& line, const py::object& write_name) {
+// attribute named by `write_name`. The stream, its write and what write
+// returns are held as PyRef: the write may replace sys.stdout, and then their
+// release here is the last one.
+void write_to_stdout(const PyRef& line, const PyRef& write_name) {
     // Borrowed from sys, or null without an error when sys has no stdout. Held
     // while its write is looked up, which may run Python code that replaces it.
-    const auto stream = py::reinterpret_borrow<py::object>(PySys_GetObject("stdout"));
-    if (!stream) {
+    PyObject* const current = PySys_GetObject("stdout");
+    if (current == nullptr) {
         return;
     }
-    const py::object write =
-        call_python([&stream, &write_name] { return PyObject_GetAttr(stream.ptr(), write_name.ptr()); });
-    call_write(write, line.ptr());
-    call_write(write, owned(PyUnicode_FromOrdinal('\n')).ptr());
+    const PyRef stream = PyRef::borrowed(current);
+    const PyRef write = new_reference([&] { return PyObject_GetAttr(stream.get(), write_name.get()); });
+    new_reference([&] { return PyObject_CallOneArg(write.get(), line.get()); });
+    const PyRef line_feed = new_reference([] { return PyUnicode_FromOrdinal('\n'); });
+    new_reference([&] { return PyObject_CallOneArg(write.get(), line_feed.get()); });
 }
 
 }  // namespace
 
-py::object text_of(std::u32string_view literal) {
-    return owned(
-        PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, literal.data(), static_cast<Py_ssize_t>(literal.size())));
+PyRef text_of(std::u32string_view literal) {
+    return new_reference([literal] {
+        return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, literal.data(), static_cast<Py_ssize_t>(literal.size()));
+    });
 }
 
-py::object text_of(std::string_view text) {
-    return owned(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+PyRef text_of(std::string_view text) { return utf8_text(text); }
+
+// The str() of a number that the module made (an int or a float).
+PyRef str_of(const PyRef& number) {
+    return new_reference([&number] { return PyObject_Str(number.get()); });
 }
 
-py::object text_of(std::size_t count) { return owned(PyObject_Str(owned(PyLong_FromSize_t(count)).ptr())); }
+PyRef text_of(std::size_t count) {
+    return str_of(new_reference([count] { return PyLong_FromSize_t(count); }));
+}
 
-py::object text_of(double real) { return owned(PyObject_Str(owned(PyFloat_FromDouble(real)).ptr())); }
+PyRef text_of(double real) {
+    return str_of(new_reference([real] { return PyFloat_FromDouble(real); }));
+}
 
-void write(const py::object* texts, std::size_t count) { write_to_stdout(joined(texts, count), name_of_write()); }
+void write(const PyRef* texts, std::size_t count) { write_to_stdout(joined(texts, count), name_of_write()); }
 
 RepeatedLine::RepeatedLine(std::u32string_view before, std::u32string_view after)
     : before_(text_of(before)), after_(text_of(after)), write_name_(name_of_write()) {}
 
 void RepeatedLine::write(std::string_view value) const {
-    const py::object texts[] = {before_, text_of(value), after_};
+    const PyRef texts[] = {PyRef::borrowed(before_.get()), text_of(value), PyRef::borrowed(after_.get())};
     write_to_stdout(joined(texts, std::size(texts)), write_name_);
 }
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include <pybind11/pybind11.h>
+#include "python_bridge.hpp"
 
 namespace console {
 
@@ -14,23 +14,23 @@ namespace console {
 // module (given as code points, so that it needs no decoding), a text value by
 // strict UTF-8 decoding (UnicodeDecodeError otherwise), a count as an int, a
 // real as a float.
-pybind11::object text_of(std::u32string_view literal);
-pybind11::object text_of(std::string_view text);
-pybind11::object text_of(std::size_t count);
-pybind11::object text_of(double real);
+PyRef text_of(std::u32string_view literal);
+PyRef text_of(std::string_view text);
+PyRef text_of(std::size_t count);
+PyRef text_of(double real);
 
 // Joins the texts with single spaces and writes the line to the sys.stdout of
 // the moment: write(line), then write("\n"), both through the one write
 // attribute looked up first; no flush. Without a sys.stdout the line is
 // dropped. A stream that is None, has no write or whose write raises makes the
-// Python exception leave as py::error_already_set.
-void write(const pybind11::object* texts, std::size_t count);
+// Python exception leave as pybind11::error_already_set.
+void write(const PyRef* texts, std::size_t count);
 
 // Writes one line made of `parts`. Every part becomes a text, in order,
 // before anything is written, so a text that is not UTF-8 writes nothing.
 template <typename... Parts>
 void write_line(const Parts&... parts) {
-    const std::array<pybind11::object, sizeof...(Parts)> texts{text_of(parts)...};
+    const std::array<PyRef, sizeof...(Parts)> texts{text_of(parts)...};
     write(texts.data(), texts.size());
 }
 
@@ -44,9 +44,9 @@ public:
     void write(std::string_view value) const;
 
 private:
-    pybind11::object before_;
-    pybind11::object after_;
-    pybind11::object write_name_;
+    PyRef before_;
+    PyRef after_;
+    PyRef write_name_;
 };
 
 }  // namespace console

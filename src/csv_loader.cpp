@@ -25,13 +25,6 @@ void check_signals_every_few_names(std::size_t index) {
     }
 }
 
-// Opening the file and reading it may wait for another thread of this process
-// to write to it (a FIFO, a pipe), so those calls run without the interpreter
-// lock; the frame is busy meanwhile. Nothing else the load does releases it.
-void call_without_interpreter_lock(const std::function<void()>& system_call) {
-    run_without_interpreter_lock(system_call);
-}
-
 // One empty column per distinct name.
 std::map<std::string, Column> empty_columns(const std::vector<std::string>& names) {
     std::map<std::string, Column> columns;
@@ -56,23 +49,34 @@ std::vector<Column*> columns_by_position(std::map<std::string, Column>& data, co
 }
 
 [[noreturn]] void raise_os_error(const csv::ReadError& error, const std::string& path) {
-    errno = error.code().value();
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-    throw py::error_already_set();
+    at_python_point([&error, &path] {
+        errno = error.code().value();
+        return PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    });
+    throw_python_error();
 }
 
 }  // namespace
 
 py::object KestraneDataFrame::read_csv(const std::string& path) {
     messages::reading_file(path);
-    // Busy from before the open, which may let other threads run; a file that
-    // cannot be opened leaves the frame idle again before the message.
-    std::optional<BusyScope> scope(std::in_place, busy_);
-    csv::Reader reader(path, check_signals, csv::Reader::kDefaultChunkSize, call_without_interpreter_lock);
-    if (!reader.is_open()) {
-        scope.reset();
+    std::optional<PyRef> loaded = load(path);
+    // A file that cannot be opened leaves the frame idle again before the message.
+    if (!loaded) {
         messages::file_not_opened();
         return py::none();
+    }
+    return to_result(std::move(*loaded));
+}
+
+std::optional<PyRef> KestraneDataFrame::load(const std::string& path) {
+    // Busy from before the open, which may let other threads run (opening and
+    // reading may wait for another thread of this process to write to the
+    // file: a FIFO, a pipe). Nothing else the load does gives up the lock.
+    const auto scope = mark_busy();
+    csv::Reader reader(path, check_signals, csv::Reader::kDefaultChunkSize, without_interpreter_lock);
+    if (!reader.is_open()) {
+        return std::nullopt;
     }
     const messages::UnreadableCell unreadable_cell;
     try {

@@ -41,5 +41,5 @@ py::object KestraneDataFrame::auto_preprocess() {
         fill_with_mean(name, cells, nan_filled);
     }
     messages::preprocessing_finished();
-    return frame_dict();
+    return to_result(frame_dict());
 }

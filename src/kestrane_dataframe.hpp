@@ -4,12 +4,15 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <pybind11/pybind11.h>
+#include <pybind11/typing.h>
 
 #include "busy_frame.hpp"
+#include "python_bridge.hpp"
 
 // A column-oriented numeric table. `data` maps each column name (a byte
 // string, ordered bytewise) to its cells in row order; `columns` lists the
@@ -26,7 +29,11 @@ public:
     pybind11::object read_csv(const std::string& path);
     pybind11::object auto_preprocess();
     pybind11::object get_column(const std::string& name);
-    std::map<std::string, std::map<std::string, double>> describe();
+    // Count, max, mean, min and std (in key order) of a column's cells other than NaN.
+    using Summary = std::map<std::string, double>;
+    using DescribeResult =
+        pybind11::typing::Dict<pybind11::str, pybind11::typing::Dict<pybind11::str, pybind11::float_>>;
+    DescribeResult describe();
     pybind11::tuple shape();
     std::size_t count_nan(const std::string& name);
     KestraneDataFrame filter_by(const std::string& name, double value);
@@ -35,8 +42,14 @@ public:
     BusyScope mark_busy() { return BusyScope(busy_); }
 
 private:
+    // The summary of each column that has a cell other than NaN, by name.
+    std::map<std::string, Summary> summaries() const;
+
     // {"columns": names in header order, "data": {name: cells} in map order}.
-    pybind11::dict frame_dict() const;
+    PyRef frame_dict() const;
+
+    // The load of read_csv, busy throughout; nothing when the file cannot be opened.
+    std::optional<PyRef> load(const std::string& path);
 
     BusyMark busy_;
 };

@@ -8,7 +8,7 @@
 
 namespace {
 
-using Summary = std::map<std::string, double>;
+using Summary = KestraneDataFrame::Summary;
 
 bool is_nan(double x) { return x != x; }
 
@@ -48,9 +48,23 @@ std::optional<Summary> summarise(const std::vector<double>& cells) {
     return Summary{{"count", static_cast<double>(count)}, {"mean", mean}, {"std", std_dev}, {"min", min}, {"max", max}};
 }
 
+// The summaries as Python dicts, in name order; each summary's keys in
+// their own order (count, max, mean, min, std).
+PyRef to_dicts(const std::map<std::string, Summary>& summaries) {
+    PyRef by_name = new_dict();
+    for (const auto& [name, summary] : summaries) {
+        PyRef statistics = new_dict();
+        for (const auto& [key, value] : summary) {
+            set_item(statistics, utf8_text(key), new_reference([value = value] { return PyFloat_FromDouble(value); }));
+        }
+        set_item(by_name, utf8_text(name), statistics);
+    }
+    return by_name;
+}
+
 }  // namespace
 
-std::map<std::string, Summary> KestraneDataFrame::describe() {
+std::map<std::string, Summary> KestraneDataFrame::summaries() const {
     std::map<std::string, Summary> result;
     for (const auto& [name, cells] : data) {
         if (auto summary = summarise(cells)) {
@@ -58,4 +72,8 @@ std::map<std::string, Summary> KestraneDataFrame::describe() {
         }
     }
     return result;
+}
+
+KestraneDataFrame::DescribeResult KestraneDataFrame::describe() {
+    return to_result<DescribeResult>(to_dicts(summaries()));
 }

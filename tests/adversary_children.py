@@ -1,0 +1,648 @@
+"""The adversary's child programs: Python code that runs in the middle of every operation.
+
+test_adversary.py runs each scenario in a fresh interpreter (main() reads its name and
+arguments from sys.argv). A scenario that finds a fault raises, prints to stderr or
+crashes; the test wants exit status 0 and an empty stderr.
+"""
+
+import contextlib
+import ctypes
+import fcntl
+import functools
+import gc
+import io
+import os
+import signal
+import struct
+import subprocess
+import sys
+import termios
+import threading
+import time
+
+import orvantis_core
+from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
+
+SMALL = "a,b,c\n1,x,\n,3,4\n7,,nan\n"
+
+
+def write(path, text):
+    with open(path, "wb") as file:
+        file.write(text if isinstance(text, bytes) else text.encode())
+    return path
+
+
+def quietly(call, *args):
+    with contextlib.redirect_stdout(io.StringIO()):
+        return call(*args)
+
+
+def loaded(text=SMALL):
+    frame = KestraneDataFrame()
+    quietly(frame.read_csv, write("small.csv", text))
+    return frame
+
+
+# Each operation as a call made ready on a frame loaded from SMALL: everything Python
+# makes for it is made here, so that what runs in the call runs inside the module.
+OPERATIONS = {
+    "read_csv": lambda frame: functools.partial(frame.read_csv, write("other.csv", "p,q\n1,abc\n,2\n")),
+    "read_csv of a name that is not UTF-8": lambda frame: functools.partial(
+        frame.read_csv, write("bad.csv", b"a,\xff\n1,2\n")
+    ),
+    "read_csv of a missing file": lambda frame: functools.partial(frame.read_csv, "missing.csv"),
+    "get_column": lambda frame: functools.partial(frame.get_column, "a"),
+    "get_column of a missing column": lambda frame: functools.partial(frame.get_column, "zz"),
+    "count_nan": lambda frame: functools.partial(frame.count_nan, "b"),
+    "describe": lambda frame: frame.describe,
+    "describe of a name that is not UTF-8": lambda frame: (
+        swallowing(quietly, frame.read_csv, write("bad.csv", b"\xff\n1\n")),
+        frame.describe,
+    )[1],
+    "shape": lambda frame: frame.shape,
+    "filter_by": lambda frame: lambda: frame.filter_by("a", 7).get_column("c"),
+    "auto_preprocess": lambda frame: frame.auto_preprocess,
+    "get_mean": lambda frame: functools.partial(get_mean, (x for x in range(40))),
+    "get_mean of a refused item": lambda frame: functools.partial(get_mean, [1.0, "x"]),
+    "merhaba_kestrane": lambda frame: merhaba_kestrane,
+}
+
+
+def outcome(call):
+    """What a call gives: its result's or error's repr, its console text."""
+    console = io.StringIO()
+    with contextlib.redirect_stdout(console):
+        try:
+            result = repr(call())
+        except Exception as error:
+            result = repr(error)
+    return result, console.getvalue()
+
+
+def touch_every_container(last_items_only=False):
+    # Reads the slots of every list, tuple and dict that the collector tracks: an
+    # unfilled slot of a container being built crashes here.
+    for container in gc.get_objects():
+        if type(container) in (list, tuple):
+            for _ in container[-1:] if last_items_only else container:
+                pass
+        elif type(container) is dict and not last_items_only:
+            for _ in container.items():
+                pass
+
+
+def gc_walker(operation):
+    # A collection at each allocation of a tracked object, each walking every container:
+    # the operation gives what it gives without them, exceptions included.
+    def walked_outcome():
+        frame = loaded()
+        return outcome(OPERATIONS[operation](frame)), quietly(frame.shape)
+
+    calm = walked_outcome()
+    collections, kept = [], []
+
+    def hostile(phase, info):
+        if phase == "start":
+            collections.append(1)
+            touch_every_container()
+        else:
+            # New tracked objects that stay: the young generation's count stays above
+            # the threshold, so the next allocation of a tracked object collects again.
+            kept.extend([[] for _ in range(8)])
+
+    gc.callbacks.append(hostile)
+    gc.set_threshold(1)
+    walked = walked_outcome()
+    gc.set_threshold(700)
+    assert collections, "no collection ran"
+    assert walked == calm, (walked, calm)
+
+
+# Long enough that signal checks fall inside the row loop and the building of lists.
+LONG_OPERATIONS = {
+    "read_csv": lambda frame: frame.read_csv("long.csv"),
+    "read_csv of a wide header": lambda frame: frame.read_csv(
+        write("wide.csv", ",".join(f"c{i}" for i in range(70_000)) + "\n")
+    ),
+    "get_column": lambda frame: frame.get_column("a"),
+    "auto_preprocess": lambda frame: frame.auto_preprocess(),
+}
+
+
+def signal_walker(operation):
+    # A timer every 100 us; its handler, run at the module's signal checks, walks the
+    # containers at most every millisecond, so that the operation still moves on.
+    write("long.csv", "a,b\n" + "1.5,\n" * 1_500_000 + "2,3\n")
+    frame = KestraneDataFrame()
+    quietly(frame.read_csv, "long.csv")
+    hits, walks, last_walk, inside = [], [], [0.0], [False]
+
+    def walk(signum, stack):
+        # Not again from inside itself: the walk runs Python code, where handlers run too.
+        if inside[0]:
+            return
+        inside[0] = True
+        hits.append(1)
+        if time.monotonic() - last_walk[0] > 0.001:
+            walks.append(1)
+            touch_every_container(last_items_only=True)
+            last_walk[0] = time.monotonic()
+        inside[0] = False
+
+    signal.signal(signal.SIGALRM, walk)
+    signal.setitimer(signal.ITIMER_REAL, 0.0001, 0.0001)
+    for _ in range(3):
+        quietly(LONG_OPERATIONS[operation], frame)
+    signal.setitimer(signal.ITIMER_REAL, 0, 0)
+    signal.signal(signal.SIGALRM, signal.SIG_IGN)
+    assert hits, "no signal check ran a handler"
+    assert walks, "no handler walked the containers"
+
+
+class SleepsAtExit:
+    """Sleeps in __del__ while the interpreter finalises, which lets a daemon thread ask for
+    the lock meanwhile; CPython then ends that thread where it is. Kept as sys.ps1, which
+    the interpreter sets to None once it ends such threads (a module global could outlive
+    the interpreter: a daemon thread's frames keep their module's dict)."""
+
+    def __init__(self, check_parked=False):
+        self.check_parked = check_parked
+
+    # What it calls is bound here: the module's globals may be gone by then.
+    def __del__(self, sleep=time.sleep, tasks=os.listdir, report=os.write):
+        sleep(0.2)
+        # A thread ended at a Python point of the module sleeps there until the process
+        # ends; unwound, it would be gone.
+        if self.check_parked and len(tasks("/proc/self/task")) < 2:
+            report(2, b"the ended thread was unwound through the module\n")
+
+
+class SleepingStream(io.StringIO):
+    def write(self, text):
+        time.sleep(0.0001)
+        return super().write(text)
+
+
+def feed(redirect):
+    rows = "echo a,b; while :; do echo 1,2; sleep 0.01; done"
+    return subprocess.Popen(["sh", "-c", redirect + rows], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+
+
+# What read_csv reads from, made ready to block where the load gives up the lock.
+BLOCKING_POINTS = {
+    "open of a FIFO": lambda: (os.mkfifo("rows"), feed("sleep 0.1; exec >rows; "), "rows")[2],
+    "read of a FIFO": lambda: (os.mkfifo("rows"), feed("exec >rows; "), "rows")[2],
+    "read of a pipe": lambda: f"/dev/fd/{feed('').stdout.fileno()}",
+    "read of a regular file": lambda: write("long.csv", "a,b\n" + "1.5,2.25\n" * 3_000_000),
+    "write of a stream": lambda: (
+        setattr(sys, "stdout", SleepingStream()),
+        write("text.csv", "a\n" + "x\n" * 100_000),
+    )[1],
+}
+
+
+def daemon_in_a_load(point):
+    # A daemon thread is in read_csv, where the load gives up the interpreter lock, when
+    # the program ends.
+    sys.ps1 = SleepsAtExit(check_parked=point != "write of a stream")
+    sys.stdout = io.StringIO()
+    path = BLOCKING_POINTS[point]()
+    frame = KestraneDataFrame()
+    threading.Thread(target=frame.read_csv, args=(path,), daemon=True).start()
+    time.sleep(0.05)
+    assert is_busy(frame), "the load is not running"
+
+
+def is_busy(frame):
+    try:
+        frame.shape()
+    except RuntimeError:
+        return True
+    return False
+
+
+class Trap:
+    """Python code that gives up the interpreter lock for good: once entered, the thread
+    sleeps until the interpreter ends it."""
+
+    def __init__(self):
+        self.entered = False
+        self.done = threading.Event()
+
+    def __call__(self, *args):
+        self.entered = True
+        self.done.set()
+        while True:
+            time.sleep(0.001)
+
+
+# The exit status of a child whose call returned without entering its trap.
+NOT_REACHED = 3
+
+
+def start_ended_inside(call, trap, check_parked):
+    """Forks a child that runs `call` in a daemon thread and ends once that thread is in the
+    trap; returns the child's pid and the read end of its stderr."""
+    read_end, write_end = os.pipe()
+    child = os.fork()
+    if child == 0:
+        os.dup2(write_end, 2)
+        sys.ps1 = SleepsAtExit(check_parked)
+
+        def run():
+            call()
+            trap.done.set()
+
+        threading.Thread(target=run, daemon=True).start()
+        trap.done.wait()
+        if not trap.entered:
+            os._exit(NOT_REACHED)
+        sys.exit(0)
+    os.close(write_end)
+    return child, read_end
+
+
+def outcomes_of(started):
+    """The exit status and stderr of each child that start_ended_inside started."""
+    outcomes = []
+    for child, read_end in started:
+        with os.fdopen(read_end) as errors:
+            err = errors.read()
+        outcomes.append((os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]), err))
+    return outcomes
+
+
+def module_code():
+    """The address ranges of the module's machine code in this process."""
+    path = os.path.realpath(orvantis_core.__file__)
+    with open("/proc/self/maps") as maps:
+        fields = [line.split() for line in maps]
+    return [tuple(int(end, 16) for end in row[0].split("-")) for row in fields if row[-1] == path and "x" in row[1]]
+
+
+LIBC = ctypes.CDLL(None)
+
+
+def module_on_stack(code_ranges):
+    """Whether a frame of the module's machine code is on this thread's native stack."""
+    addresses = (ctypes.c_void_p * 512)()
+    depth = LIBC.backtrace(addresses, len(addresses))
+    return any(start <= (address or 0) < end for address in addresses[:depth] for start, end in code_ranges)
+
+
+class Collections:
+    """A gc callback that counts the collections that start inside the module, in the
+    thread of a call it wraps, and runs `trap` at the k-th. Each collection leaves new
+    tracked objects behind, so that the young generation's count stays above the threshold
+    (1) and the next allocation of a tracked object collects again; they also empty the
+    free lists of lists, dicts and pairs, whose reuse would allocate nothing."""
+
+    def __init__(self, k=0, trap=None):
+        self.count, self.k, self.trap, self.thread, self.kept = 0, k, trap, None, []
+        self.code_ranges = module_code()
+
+    def __call__(self, phase, info):
+        if self.thread != threading.get_ident():
+            return
+        if phase == "stop":
+            self.keep_new_objects()
+        elif module_on_stack(self.code_ranges):
+            self.count += 1
+            if self.count == self.k:
+                self.trap()
+
+    def keep_new_objects(self):
+        self.kept.append(([[] for _ in range(100)], [{} for _ in range(100)], [(i, i) for i in range(2000)]))
+
+    def around(self, call):
+        def armed_call():
+            gc.set_threshold(1_000_000)
+            gc.collect()
+            self.keep_new_objects()
+            self.thread = threading.get_ident()
+            gc.set_threshold(1)
+            # Not contextlib.suppress: the context manager would allocate a tracked object.
+            try:  # noqa: SIM105
+                call()
+            except Exception:
+                pass
+            self.thread = None
+
+        return armed_call
+
+
+# The binding library's own code, not the module's, runs where these operations collect:
+# the TypeError of a refused argument names it by its repr(). A thread ended there is
+# unwound through the binding library's frames, which hold no Python reference it owns.
+UNWOUND_BY_THE_BINDING_LIBRARY = {"get_mean of a refused item"}
+
+
+def ended_at_each_collection(operation):
+    # For each k, the k-th collection inside the operation gives up the lock for good.
+    sys.stdout = io.StringIO()
+    # Counted on a second run: the first fills the caches that later runs find full.
+    for _ in range(2):
+        counter = Collections()
+        gc.callbacks[:] = [counter]
+        counter.around(OPERATIONS[operation](loaded()))()
+    started = []
+    # A run may collect a little more often than the one counted.
+    for k in range(1, counter.count + 3):
+        trap = Trap()
+        collections = Collections(k, trap)
+        gc.callbacks[:] = [collections]
+        call = collections.around(OPERATIONS[operation](loaded()))
+        started.append(start_ended_inside(call, trap, check_parked=operation not in UNWOUND_BY_THE_BINDING_LIBRARY))
+    gc.callbacks.clear()
+    outcomes = outcomes_of(started)
+    assert set(outcomes) <= {(0, ""), (NOT_REACHED, "")}, outcomes
+    sys.__stdout__.write(f"{outcomes.count((0, ''))}\n")
+
+
+def trap_stream(write):
+    """sys.stdout whose write is `write`."""
+    return type("TrapStream", (io.StringIO,), {"write": write})()
+
+
+class TrapOnDelete:
+    def __init__(self, trap):
+        self.trap = trap
+
+    def __del__(self):
+        self.trap()
+
+
+class StreamTrappedOnDelete(io.StringIO):
+    """Replaces sys.stdout at its write, so that the writer's references to it and to its
+    write are the last ones."""
+
+    def __init__(self, trap):
+        super().__init__()
+        self.on_delete = TrapOnDelete(trap)
+
+    def write(self, text):
+        sys.stdout = io.StringIO()
+        return 0
+
+
+class WriteTrappedOnDelete:
+    """A stream's write that takes itself out of the stream and replaces sys.stdout, so that
+    the writer's reference to it is the last one."""
+
+    def __init__(self, trap):
+        self.on_delete = TrapOnDelete(trap)
+
+    def __call__(self, text):
+        vars(sys.stdout).pop("write", None)
+        sys.stdout = io.StringIO()
+
+
+def stream_with_write(write):
+    stream = io.StringIO()
+    stream.write = write
+    return stream
+
+
+class Real:
+    """A number whose __float__ runs `on_float`; `on_delete` runs in its __del__."""
+
+    def __init__(self, on_float=lambda: None, on_delete=None):
+        self.on_float = on_float
+        self.on_delete = on_delete and TrapOnDelete(on_delete)
+
+    def __float__(self):
+        self.on_float()
+        return 1.0
+
+
+class RefusedError(Exception):
+    def __init__(self, trap):
+        self.on_delete = TrapOnDelete(trap)
+
+
+def refused(trap):
+    """A number whose __float__ raises an error that runs `trap` when it is released."""
+
+    def raise_error():
+        raise RefusedError(trap)
+
+    return Real(on_float=raise_error)
+
+
+class Items:
+    """A sequence for get_mean: each item made afresh by `make_item`, and __len__ and
+    __getitem__ (its iterator's) calling `on_call` first."""
+
+    def __init__(self, make_item, on_call=lambda: None, size=3):
+        self.make_item, self.on_call, self.size = make_item, on_call, size
+
+    def __len__(self):
+        self.on_call()
+        return self.size
+
+    def __getitem__(self, index):
+        self.on_call()
+        if index >= self.size:
+            raise IndexError(index)
+        return self.make_item()
+
+
+def floats(items):
+    return [float(item) for item in items]
+
+
+def swallowing(call, *args):
+    with contextlib.suppress(Exception):
+        call(*args)
+
+
+def console_point(make_stream):
+    """The module's console line and print(), each to the stream that make_stream(trap) gives."""
+
+    def on(write_line):
+        def prepare(trap):
+            def call():
+                sys.stdout = make_stream(trap)
+                write_line()
+
+            return call
+
+        return prepare
+
+    return on(merhaba_kestrane), on(functools.partial(print, "x"))
+
+
+def released_on(make_trapped, module_call, control_call):
+    """Calls that get an object from make_trapped(trap), which runs the trap when released."""
+    return (
+        lambda trap: functools.partial(module_call, make_trapped(trap)),
+        lambda trap: functools.partial(control_call, make_trapped(trap)),
+    )
+
+
+def filter_by_a(value):
+    return loaded().filter_by("a", value)
+
+
+# Each point where the module calls Python code or releases a reference that may be the
+# last one, made to give up the lock for good: the module's call and a pure-Python control,
+# each made from the trap.
+POINTS = {
+    "the stream's last reference": console_point(StreamTrappedOnDelete),
+    "the write's last reference": console_point(lambda trap: stream_with_write(WriteTrappedOnDelete(trap))),
+    "what write returns": console_point(lambda trap: stream_with_write(lambda text: TrapOnDelete(trap))),
+    "the stream's write": console_point(lambda trap: stream_with_write(lambda text: trap())),
+    "__float__ of filter_by's value": released_on(lambda trap: Real(on_float=trap), filter_by_a, float),
+    "the error of filter_by's value": released_on(
+        refused, functools.partial(swallowing, filter_by_a), functools.partial(swallowing, float)
+    ),
+    "__float__ of get_mean's item": released_on(lambda trap: [1, Real(on_float=trap)], get_mean, floats),
+    "__len__ of get_mean's sequence": released_on(lambda trap: Items(float, on_call=trap), get_mean, len),
+    "get_mean's item's last reference": released_on(lambda trap: Items(lambda: Real(on_delete=trap)), get_mean, floats),
+    "the error of get_mean's item": released_on(
+        lambda trap: [1, refused(trap)], functools.partial(swallowing, get_mean), functools.partial(swallowing, floats)
+    ),
+    "get_mean's tuple of an iterable": released_on(
+        lambda trap: (Real(on_delete=trap) for _ in range(2)), get_mean, lambda items: floats(tuple(items))
+    ),
+}
+
+
+def ended_at_point(point):
+    module, control = Trap(), Trap()
+    started = [
+        start_ended_inside(POINTS[point][0](module), module, check_parked=True),
+        start_ended_inside(POINTS[point][1](control), control, check_parked=False),
+    ]
+    outcomes = outcomes_of(started)
+    assert outcomes == [(0, ""), (0, "")], f"module, control: {outcomes}"
+
+
+def fork_while_loading(feeds_before_fork, in_child):
+    # Another thread's load waits in open or in read while the main thread forks. In the
+    # child that load is gone: the frame holds what it had done and is usable. In the
+    # parent the load goes on to the end.
+    feeds_before_fork = feeds_before_fork == "True"
+
+    def state(frame):
+        return quietly(lambda: (frame.shape(), frame.get_column("a"), frame.get_column("y")))
+
+    def open_and_write_two_rows():
+        writer = os.open("rows", os.O_WRONLY)
+        os.write(writer, b"x,y\n1,2\n3,4\n")
+        return writer
+
+    os.mkfifo("rows")
+    frame = KestraneDataFrame()
+    quietly(frame.read_csv, write("earlier.csv", "a\n5\n"))
+    loader = threading.Thread(target=quietly, args=(frame.read_csv, "rows"), daemon=True)
+    loader.start()
+    if feeds_before_fork:
+        writer = open_and_write_two_rows()
+        # Until the load has taken the rows out of the FIFO, then a moment to convert them.
+        while struct.unpack("i", fcntl.ioctl(writer, termios.FIONREAD, bytes(4)))[0]:
+            time.sleep(0.01)
+    time.sleep(0.3)
+    assert is_busy(frame)
+    child = os.fork()
+    if child == 0:
+        status = 1
+        try:
+            assert repr(state(frame)) == in_child, state(frame)
+            quietly(frame.read_csv, "earlier.csv")
+            assert state(frame) == ((1, 1), [5.0], None)
+            status = 0
+        finally:
+            os._exit(status)
+    assert os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]) == 0
+    assert is_busy(frame)
+    if not feeds_before_fork:
+        writer = open_and_write_two_rows()
+    os.write(writer, b"5,6\n")
+    os.close(writer)
+    loader.join()
+    assert state(frame) == ((3, 2), None, [2.0, 4.0, 6.0])
+
+
+def fork_inside_an_operation():
+    # The thread that forks is the one walking the frame, and it goes on walking it in
+    # the child: there the frame stays busy.
+    frame = loaded("a\n1\nx\n")
+
+    class ForkingStream(io.StringIO):
+        def write(self, text):
+            if "x" in text and os.fork() == 0:
+                os._exit(0 if is_busy(frame) else 1)
+            return super().write(text)
+
+    with contextlib.redirect_stdout(ForkingStream()):
+        frame.read_csv("small.csv")
+    assert os.waitstatus_to_exitcode(os.wait()[1]) == 0
+
+
+LONG = "a_name_longer_than_a_short_string_"
+# Each operation with whether it changes the frame.
+MEMORY_OPERATIONS = {
+    "read_csv": (lambda frame: frame.read_csv("small.csv"), True),
+    "get_column": (lambda frame: frame.get_column(LONG + "2"), False),
+    "count_nan": (lambda frame: frame.count_nan(LONG + "2"), False),
+    "describe": (lambda frame: frame.describe(), False),
+    "filter_by": (lambda frame: frame.filter_by(LONG + "1", 1), False),
+    "auto_preprocess": (lambda frame: frame.auto_preprocess(), True),
+    "get_mean": (lambda frame: get_mean([1, 2, 3]), False),
+}
+
+
+def allocation_sweep(operation):
+    # Fails the first, the second, ... C++ allocation until the operation runs without
+    # reaching the failing one; prints how many allocations it makes.
+    shim = ctypes.CDLL(None)
+    run, changes_frame = MEMORY_OPERATIONS[operation]
+    text = f"{LONG}1,{LONG}2,{LONG}1\n1,2,3\nx,,5\n1,7,9\n"
+
+    def state(frame):
+        return quietly(lambda: repr((frame.shape(), frame.describe(), [frame.get_column(LONG + i) for i in "12"])))
+
+    calm = loaded(text)
+    quietly(run, calm)
+    for allocations in range(10_000):
+        frame = loaded(text)
+        before = state(frame)
+        shim.fail_allocation_after(allocations)
+        try:
+            quietly(run, frame)
+            failed = False
+        except MemoryError:
+            failed = True
+        finally:
+            left = shim.allocations_left()
+            shim.fail_allocation_after(-1)
+        if not failed and left > 0:
+            print(allocations)
+            return
+        # After a failure the frame is whole, unchanged where the operation does not
+        # change it, and the operation then runs to the end.
+        assert changes_frame or state(frame) == before, (allocations, state(frame), before)
+        quietly(run, frame)
+        assert state(frame) == state(calm), (allocations, state(frame), state(calm))
+    raise AssertionError("the sweep did not end")
+
+
+SCENARIOS = {
+    scenario.__name__: scenario
+    for scenario in (
+        gc_walker,
+        signal_walker,
+        daemon_in_a_load,
+        ended_at_each_collection,
+        ended_at_point,
+        fork_while_loading,
+        fork_inside_an_operation,
+        allocation_sweep,
+    )
+}
+
+
+def main():
+    name, *arguments = sys.argv[1:]
+    SCENARIOS[name](*arguments)

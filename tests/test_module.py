@@ -150,6 +150,35 @@ def test_bad_arguments_raise_type_error_silently(call, load, console):
     assert console.writes == []
 
 
+ARGUMENT_CONVERSIONS = {
+    "get_mean's list": lambda load, item: get_mean([1.0, item]),
+    "get_mean's generator": lambda load, item: get_mean(x for x in [item]),
+    "filter_by's value": lambda load, item: load("a\n1\n").filter_by("a", item),
+}
+
+
+@pytest.mark.parametrize("method", ["__float__", "__index__"])
+@pytest.mark.parametrize("call", ARGUMENT_CONVERSIONS.values(), ids=ARGUMENT_CONVERSIONS.keys())
+@pytest.mark.parametrize(
+    "raised, seen",
+    [
+        (KeyboardInterrupt, KeyboardInterrupt),
+        (SystemExit, SystemExit),
+        (GeneratorExit, GeneratorExit),
+        (ValueError, TypeError),
+    ],
+)
+def test_only_an_exception_refuses_an_argument(load, method, call, raised, seen):
+    # Ctrl-C (and any other exception that is not an Exception) in an argument's
+    # conversion reaches the caller as it is; an Exception refuses the argument.
+    def fail(self):
+        raise raised("from the conversion")
+
+    with pytest.raises(seen) as caught:
+        call(load, type("Number", (), {method: fail})())
+    assert (str(caught.value) == "from the conversion") == (raised is seen)
+
+
 def test_instances_take_no_new_attributes():
     with pytest.raises(AttributeError):
         KestraneDataFrame().label = "x"

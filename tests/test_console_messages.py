@@ -3,21 +3,8 @@
 import io
 import sys
 
+import message_texts as text
 import pytest
-from message_texts import (
-    FILE_NOT_OPENED,
-    GREETING,
-    PREPROCESSING_FINISHED,
-    PREPROCESSING_STARTED,
-    column_mean,
-    column_missing,
-    column_requested,
-    loaded,
-    nan_filled,
-    reading,
-    requested_column_missing,
-    unreadable,
-)
 
 from orvantis_core import KestraneDataFrame, merhaba_kestrane
 
@@ -25,7 +12,7 @@ from orvantis_core import KestraneDataFrame, merhaba_kestrane
 PATH = "{path}"
 
 
-def loaded_frame(csv_file, content):
+def loaded(csv_file, content):
     frame, saved = KestraneDataFrame(), sys.stdout
     sys.stdout = io.StringIO()
     try:
@@ -42,21 +29,27 @@ def lines_written(*lines):
 @pytest.mark.parametrize(
     "act, lines",
     [
-        (lambda frame, path: merhaba_kestrane(), [GREETING]),
-        (lambda frame, path: frame.read_csv(path + ".missing"), [reading(PATH + ".missing"), FILE_NOT_OPENED]),
-        (lambda frame, path: frame.read_csv(path), [reading(PATH), unreadable("x y"), loaded(2, 2)]),
-        (lambda frame, path: frame.get_column("a"), [column_requested("a")]),
-        (lambda frame, path: frame.get_column("ğ b"), [column_requested("ğ b"), requested_column_missing("ğ b")]),
-        (lambda frame, path: frame.count_nan(""), [column_missing("")]),
-        (lambda frame, path: frame.filter_by(b"z", 1), [column_missing("z")]),
+        (lambda frame, path: merhaba_kestrane(), [text.GREETING]),
+        (
+            lambda frame, path: frame.read_csv(path + ".missing"),
+            [text.reading(PATH + ".missing"), text.FILE_NOT_OPENED],
+        ),
+        (lambda frame, path: frame.read_csv(path), [text.reading(PATH), text.unreadable("x y"), text.loaded(2, 2)]),
+        (lambda frame, path: frame.get_column("a"), [text.column_requested("a")]),
+        (
+            lambda frame, path: frame.get_column("ğ b"),
+            [text.column_requested("ğ b"), text.requested_column_missing("ğ b")],
+        ),
+        (lambda frame, path: frame.count_nan(""), [text.column_missing("")]),
+        (lambda frame, path: frame.filter_by(b"z", 1), [text.column_missing("z")]),
         (
             lambda frame, path: frame.auto_preprocess(),
             [
-                PREPROCESSING_STARTED,
-                column_mean("a", "0.15000000000000002"),
-                column_mean("b", "1e+16"),
-                nan_filled("b"),
-                PREPROCESSING_FINISHED,
+                text.PREPROCESSING_STARTED,
+                text.column_mean("a", "0.15000000000000002"),
+                text.column_mean("b", "1e+16"),
+                text.nan_filled("b"),
+                text.PREPROCESSING_FINISHED,
             ],
         ),
     ],
@@ -64,7 +57,7 @@ def lines_written(*lines):
 )
 def test_each_message_is_its_text_then_a_line_feed(csv_file, console, act, lines):
     content = "a,b\n0.1,1e16\n0.2,x y\n"
-    path, frame = csv_file(content), loaded_frame(csv_file, content)
+    path, frame = csv_file(content), loaded(csv_file, content)
     act(frame, path)
     assert console.writes == lines_written(*(line.replace(PATH, path) for line in lines))
     assert console.flushes == 0
@@ -86,7 +79,7 @@ def test_text_that_is_not_utf8_raises_its_own_decode_error_and_writes_nothing(
     with pytest.raises(UnicodeDecodeError) as raised:
         act(KestraneDataFrame(), path)
     assert (raised.value.object, raised.value.start, raised.value.end) == error
-    assert console.writes == lines_written(reading(path))[: 2 * lines_before]
+    assert console.writes == lines_written(text.reading(path))[: 2 * lines_before]
 
 
 class FailingStream(io.StringIO):
@@ -117,8 +110,8 @@ class SwappingStream(io.StringIO):
         (None, AttributeError, None),
         (object(), AttributeError, None),
         (FailingStream(failing=1), OSError, ""),
-        (FailingStream(failing=2), OSError, column_requested("a")),
-        (SwappingStream(), None, column_requested("a") + "\n"),
+        (FailingStream(failing=2), OSError, text.column_requested("a")),
+        (SwappingStream(), None, text.column_requested("a") + "\n"),
     ],
     ids=["None", "without write", "first write raises", "line feed raises", "write swapped"],
 )
@@ -155,13 +148,13 @@ class SwitchingStream:
     [
         (
             lambda frame, path: frame.read_csv(path),
-            [reading(PATH), unreadable("x"), unreadable("y"), loaded(3, 2)],
+            [text.reading(PATH), text.unreadable("x"), text.unreadable("y"), text.loaded(3, 2)],
             3,
         ),
         (
             lambda frame, path: frame.auto_preprocess(),
-            [PREPROCESSING_STARTED, column_mean("a", "3.0"), nan_filled("a"), nan_filled("a")]
-            + [column_mean("b", "1.0"), PREPROCESSING_FINISHED],
+            [text.PREPROCESSING_STARTED, text.column_mean("a", "3.0"), text.nan_filled("a"), text.nan_filled("a")]
+            + [text.column_mean("b", "1.0"), text.PREPROCESSING_FINISHED],
             5,
         ),
     ],
@@ -169,7 +162,7 @@ class SwitchingStream:
 )
 def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, monkeypatch, switch, act, lines, at):
     content = "a,b\nx,1\ny,1\n3,1\n"
-    path, frame = csv_file(content), loaded_frame(csv_file, content)
+    path, frame = csv_file(content), loaded(csv_file, content)
     then = SwitchingStream(0, switch, None)
     stream = SwitchingStream(at, switch, then)
     monkeypatch.setattr(sys, "stdout", stream)

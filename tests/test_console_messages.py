@@ -3,11 +3,13 @@
 import io
 import sys
 
+import message_texts as text
 import pytest
 
 from orvantis_core import KestraneDataFrame, merhaba_kestrane
 
-WARNING = "' double'a çevrilemedi. NaN olarak işaretleniyor."
+# Stands for the path of the test's file in the lines expected of read_csv.
+PATH = "{path}"
 
 
 def loaded(csv_file, content):
@@ -27,34 +29,27 @@ def lines_written(*lines):
 @pytest.mark.parametrize(
     "act, lines",
     [
-        (lambda frame, path: merhaba_kestrane(), ["Kestrane'in C++ çekirdeği çalışıyor!"]),
+        (lambda frame, path: merhaba_kestrane(), [text.GREETING]),
         (
             lambda frame, path: frame.read_csv(path + ".missing"),
-            ["C++:  {path}.missing  dosyası okunuyor...", "HATA: Dosya açılamadı!"],
+            [text.reading(PATH + ".missing"), text.FILE_NOT_OPENED],
         ),
-        (
-            lambda frame, path: frame.read_csv(path),
-            [
-                "C++:  {path}  dosyası okunuyor...",
-                "C++: ' x y " + WARNING,
-                "C++:  2  satır ve  2  sütun başarıyla okundu.",
-            ],
-        ),
-        (lambda frame, path: frame.get_column("a"), ["C++:  a  sutun verisi isteniyor."]),
+        (lambda frame, path: frame.read_csv(path), [text.reading(PATH), text.unreadable("x y"), text.loaded(2, 2)]),
+        (lambda frame, path: frame.get_column("a"), [text.column_requested("a")]),
         (
             lambda frame, path: frame.get_column("ğ b"),
-            ["C++:  ğ b  sutun verisi isteniyor.", "HATA:  ğ b  sutunu bulunamadi."],
+            [text.column_requested("ğ b"), text.requested_column_missing("ğ b")],
         ),
-        (lambda frame, path: frame.count_nan(""), ["HATA: '  ' sutunu bulunamadi."]),
-        (lambda frame, path: frame.filter_by(b"z", 1), ["HATA: ' z ' sutunu bulunamadi."]),
+        (lambda frame, path: frame.count_nan(""), [text.column_missing("")]),
+        (lambda frame, path: frame.filter_by(b"z", 1), [text.column_missing("z")]),
         (
             lambda frame, path: frame.auto_preprocess(),
             [
-                "C++: Veri otomatik olarak ön isleniyor...",
-                "C++: ' a ' sutununun ortalamasi hesaplandi:  0.15000000000000002",
-                "C++: ' b ' sutununun ortalamasi hesaplandi:  1e+16",
-                "C++: ' b ' sutunundaki bir NaN degeri ortalama ile dolduruldu.",
-                "C++: On isleme tamamladi.",
+                text.PREPROCESSING_STARTED,
+                text.column_mean("a", "0.15000000000000002"),
+                text.column_mean("b", "1e+16"),
+                text.nan_filled("b"),
+                text.PREPROCESSING_FINISHED,
             ],
         ),
     ],
@@ -64,7 +59,8 @@ def test_each_message_is_its_text_then_a_line_feed(csv_file, console, act, lines
     content = "a,b\n0.1,1e16\n0.2,x y\n"
     path, frame = csv_file(content), loaded(csv_file, content)
     act(frame, path)
-    assert (console.writes, console.flushes) == (lines_written(*(line.format(path=path) for line in lines)), 0)
+    assert console.writes == lines_written(*(line.replace(PATH, path) for line in lines))
+    assert console.flushes == 0
 
 
 @pytest.mark.parametrize(
@@ -83,7 +79,7 @@ def test_text_that_is_not_utf8_raises_its_own_decode_error_and_writes_nothing(
     with pytest.raises(UnicodeDecodeError) as raised:
         act(KestraneDataFrame(), path)
     assert (raised.value.object, raised.value.start, raised.value.end) == error
-    assert console.writes == lines_written(f"C++:  {path}  dosyası okunuyor...")[: 2 * lines_before]
+    assert console.writes == lines_written(text.reading(path))[: 2 * lines_before]
 
 
 class FailingStream(io.StringIO):
@@ -114,8 +110,8 @@ class SwappingStream(io.StringIO):
         (None, AttributeError, None),
         (object(), AttributeError, None),
         (FailingStream(failing=1), OSError, ""),
-        (FailingStream(failing=2), OSError, "C++:  a  sutun verisi isteniyor."),
-        (SwappingStream(), None, "C++:  a  sutun verisi isteniyor.\n"),
+        (FailingStream(failing=2), OSError, text.column_requested("a")),
+        (SwappingStream(), None, text.column_requested("a") + "\n"),
     ],
     ids=["None", "without write", "first write raises", "line feed raises", "write swapped"],
 )
@@ -152,15 +148,13 @@ class SwitchingStream:
     [
         (
             lambda frame, path: frame.read_csv(path),
-            ["C++:  {path}  dosyası okunuyor...", "C++: ' x " + WARNING, "C++: ' y " + WARNING]
-            + ["C++:  3  satır ve  2  sütun başarıyla okundu."],
+            [text.reading(PATH), text.unreadable("x"), text.unreadable("y"), text.loaded(3, 2)],
             3,
         ),
         (
             lambda frame, path: frame.auto_preprocess(),
-            ["C++: Veri otomatik olarak ön isleniyor...", "C++: ' a ' sutununun ortalamasi hesaplandi:  3.0"]
-            + ["C++: ' a ' sutunundaki bir NaN degeri ortalama ile dolduruldu."] * 2
-            + ["C++: ' b ' sutununun ortalamasi hesaplandi:  1.0", "C++: On isleme tamamladi."],
+            [text.PREPROCESSING_STARTED, text.column_mean("a", "3.0"), text.nan_filled("a"), text.nan_filled("a")]
+            + [text.column_mean("b", "1.0"), text.PREPROCESSING_FINISHED],
             5,
         ),
     ],
@@ -173,8 +167,9 @@ def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, mon
     stream = SwitchingStream(at, switch, then)
     monkeypatch.setattr(sys, "stdout", stream)
     act(frame, path)
-    written = lines_written(*(line.format(path=path) for line in lines))
-    assert (stream.writes, then.writes) == (written[: at + 1], written[at + 1 :])
+    written = lines_written(*(line.replace(PATH, path) for line in lines))
+    assert stream.writes == written[: at + 1]
+    assert then.writes == written[at + 1 :]
 
 
 def test_without_sys_stdout_every_message_is_dropped_and_the_load_goes_on(csv_file, monkeypatch, capfd):

@@ -18,8 +18,11 @@ import pytest
 from message_texts import reading as READING
 
 CHILD = r"""
-import contextlib, ctypes, io, json, os, sys
+import contextlib, ctypes, io, json, os, signal, sys
 from orvantis_core import KestraneDataFrame
+
+# Python leaves SIGINT alone when it starts ignored, as it does under a suite run with `&` in a script.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 def columns_of(frame, names):
     with contextlib.redirect_stdout(io.StringIO()):

@@ -1,15 +1,10 @@
-import glob
 import importlib
 import json
-import os
-import platform
-import pwd
-import re
-import subprocess
 import sys
 
 import pytest
 from message_texts import GREETING
+from other_cpythons import WHERE, other_cpythons
 
 import orvantis_core
 from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
@@ -53,13 +48,6 @@ def test_reimport_after_removal_yields_the_same_module(monkeypatch):
     assert reimported.KestraneDataFrame is KestraneDataFrame
 
 
-# Prints what a candidate interpreter is: implementation, version, machine, executable.
-PROBE = (
-    "import os, platform, sys; print(sys.implementation.name, '%d.%d' % sys.version_info[:2], platform.machine(),"
-    " os.path.realpath(sys.executable))"
-)
-# The name of an interpreter on PATH that states its minor version: python3.N.
-VERSIONED = re.compile(r"/python3\.[0-9]+$")
 # Imports the module from the folder argv[1] and prints the outcome and sys.version as JSON.
 IMPORT_FROM = """
 import json, sys
@@ -73,30 +61,8 @@ print(json.dumps(outcome + [sys.version]))
 """
 
 
-def other_cpythons():
-    """Each CPython 3 other than 3.11 for this machine, from the versions installed beside this
-    one (as version managers lay them out), pyenv's versions folder and python3.N on PATH, as
-    pytest parameters named by version."""
-    # pyenv's root as set, or in the home folder of HOME or of the user's account.
-    homes = {os.path.expanduser("~"), pwd.getpwuid(os.getuid()).pw_dir}
-    roots = {os.environ.get("PYENV_ROOT", "")} | {os.path.join(home, ".pyenv") for home in homes}
-    candidates = [path for root in roots for path in glob.glob(os.path.join(root, "versions", "*", "bin", "python3"))]
-    candidates += glob.glob(os.path.join(sys.base_prefix, os.pardir, "*", "bin", "python3"))
-    for folder in os.environ.get("PATH", "").split(os.pathsep):
-        candidates += [path for path in glob.glob(os.path.join(folder or ".", "python3.*")) if VERSIONED.search(path)]
-    found = {}
-    for candidate in (path for path in candidates if os.access(path, os.X_OK)):
-        # A version manager's shim for a version it does not select fails here, as Python 2 does.
-        probe = subprocess.run([candidate, "-I", "-c", PROBE], capture_output=True, text=True, timeout=60)
-        name, version, machine, executable = probe.stdout.split(maxsplit=3) if probe.returncode == 0 else [""] * 4
-        if name == "cpython" and version.startswith("3.") and version != "3.11" and machine == platform.machine():
-            found[executable.strip()] = version
-    by_version = sorted(found.items(), key=lambda item: tuple(map(int, item[1].split("."))))
-    return [pytest.param(executable, id=version) for executable, version in by_version]
-
-
-OTHER_CPYTHONS = other_cpythons() or [
-    pytest.param(None, id="none", marks=pytest.mark.skip(reason="no CPython 3 other than 3.11 on this machine"))
+OTHER_CPYTHONS = [pytest.param(other.executable, id=other.version) for other in other_cpythons()] or [
+    pytest.param(None, id="none", marks=pytest.mark.skip(reason=f"no CPython 3 other than 3.11 ({WHERE})"))
 ]
 
 

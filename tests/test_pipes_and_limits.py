@@ -62,7 +62,9 @@ def is_busy(frame):
 
 
 def wait_for_sigint(event):
-    """Waits for the event while SIGINT is sent to the process, as Ctrl-C does."""
+    """Waits for the event while SIGINT is sent to the process, as Ctrl-C does, with Python's handler in
+    place even where the suite started with SIGINT ignored (as `&` in a script starts it)."""
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     threading.Timer(0.05, os.kill, (os.getpid(), signal.SIGINT)).start()
     event.wait(30)
 

@@ -38,33 +38,33 @@ class CallingStream(io.StringIO):
         return super().write(text)
 
 
+# Per walk: the frame's content, the walk, the write call that calls in, the lines before it, and after it the
+# frame's shape and one of its columns.
+WALKS = {
+    "load's warning": ("", lambda f, path: f.read_csv(path), 3, [reading("{path}")], ((1, 2), "b", [2.0])),
+    "imputation's fill": (
+        "a,b\n,1\n3,\n",
+        lambda f, path: f.auto_preprocess(),
+        5,
+        [PREPROCESSING_STARTED, column_mean("a", "3.0")],
+        ((2, 2), "a", [3.0, 3.0]),
+    ),
+}
+
+
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
-def test_a_load_refuses_calls_from_its_warning(csv_file, monkeypatch, call):
-    frame = KestraneDataFrame()
+@pytest.mark.parametrize("content, walk, on_write, lines, after", WALKS.values(), ids=WALKS.keys())
+def test_a_walk_refuses_calls_from_its_lines(load, csv_file, monkeypatch, call, content, walk, on_write, lines, after):
+    frame = load(content) if content else KestraneDataFrame()
     path, other = csv_file("a,b\n1,2\nx,3\n"), csv_file("q\n5\n")
-    stream = CallingStream(lambda: call(frame, other), on_write=3)
+    stream = CallingStream(lambda: call(frame, other), on_write)
     monkeypatch.setattr(sys, "stdout", stream)
     with pytest.raises(RuntimeError, match=BUSY):
-        frame.read_csv(path)
-    assert stream.getvalue() == reading(path) + "\n"
+        walk(frame, path)
+    assert stream.getvalue() == "".join(line.replace("{path}", path) + "\n" for line in lines)
     monkeypatch.setattr(sys, "stdout", io.StringIO())
-    assert frame.shape() == (1, 2)
-    assert frame.get_column("b") == [2.0]
-
-
-@pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
-def test_imputation_refuses_calls_from_its_fill_line(load, csv_file, monkeypatch, call):
-    frame = load("a,b\n,1\n3,\n")
-    stream = CallingStream(lambda: call(frame, csv_file("q\n5\n")), on_write=5)
-    monkeypatch.setattr(sys, "stdout", stream)
-    with pytest.raises(RuntimeError, match=BUSY):
-        frame.auto_preprocess()
-    assert stream.getvalue().splitlines() == [
-        PREPROCESSING_STARTED,
-        column_mean("a", "3.0"),
-    ]
-    monkeypatch.setattr(sys, "stdout", io.StringIO())
-    assert frame.get_column("a") == [3.0, 3.0]
+    shape, name, cells = after
+    assert (frame.shape(), frame.get_column(name)) == (shape, cells)
 
 
 def test_a_call_before_the_walk_keeps_working(load, csv_file, monkeypatch):

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "csv/reader.hpp"
+#include "csv/callbacks.hpp"
 #include "machine_words.hpp"
 #include "number/long_decimal.hpp"
 #include "number/read_number.hpp"

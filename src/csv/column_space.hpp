@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "csv/reader.hpp"
+#include "csv/callbacks.hpp"
 #include "target_features.hpp"
 
 namespace csv {

@@ -17,25 +17,12 @@
 #include <system_error>
 #include <vector>
 
+#include "csv/callbacks.hpp"
+
 namespace csv {
-
-// Called while the reader waits for the file (on EINTR), before every read of
-// a chunk, every 64 KiB of text split into cells and every few thousand
-// columns given room, so that the time between two calls stays short whatever
-// the shape of the file. It may throw to abandon the read.
-using InterruptCheck = std::function<void()>;
-
-// Runs `system_call`, an open or a read of the file that may wait for another
-// thread of the process (the writer of a FIFO or a pipe), and returns when it
-// has returned. The call throws nothing and sets errno.
-using BlockingCall = std::function<void(const std::function<void()>& system_call)>;
 
 // A BlockingCall that simply makes the call.
 void call_directly(const std::function<void()>& system_call);
-
-// Called with the text of a cell that holds no number, before NaN is appended
-// for it. It may throw to abandon the read.
-using OnUnreadableCell = std::function<void(std::string_view text)>;
 
 // A read from the file failed after its first byte had been read; code() holds
 // the errno value (generic category).

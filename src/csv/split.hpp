@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "csv/reader.hpp"
+#include "csv/callbacks.hpp"
 
 namespace csv {
 

@@ -9,7 +9,9 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <memory>
 
 #include "target_features.hpp"
 
@@ -21,7 +23,8 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 // Two doubles (Pair), a mask of two lanes where a compare holds (Mask), and
 // two 64-bit counts (Counts), with the operations the passes need. Lane 0
-// comes from the first argument or the lower address.
+// comes from the first argument or the lower address. only(where, x) is x
+// where the mask holds and 0.0 elsewhere.
 #if defined(ORVANTIS_SSE2)
 
 using Pair = __m128d;
@@ -36,7 +39,7 @@ Pair subtract(Pair x, Pair y) { return _mm_sub_pd(x, y); }
 Pair multiply(Pair x, Pair y) { return _mm_mul_pd(x, y); }
 Mask not_nan(Pair x) { return _mm_cmpord_pd(x, x); }
 Mask equal(Pair x, Pair y) { return _mm_cmpeq_pd(x, y); }
-Pair select(Mask where, Pair yes, Pair no) { return _mm_or_pd(_mm_and_pd(where, yes), _mm_andnot_pd(where, no)); }
+Pair only(Mask where, Pair x) { return _mm_and_pd(where, x); }
 // x > max ? x : max and x < min ? x : min, lane by lane: what MAXPD and MINPD
 // give, their second operand unless the first is greater (or less).
 Pair greater_of(Pair x, Pair max) { return _mm_max_pd(x, max); }
@@ -70,7 +73,7 @@ Pair subtract(Pair x, Pair y) { return vsubq_f64(x, y); }
 Pair multiply(Pair x, Pair y) { return vmulq_f64(x, y); }
 Mask not_nan(Pair x) { return vceqq_f64(x, x); }
 Mask equal(Pair x, Pair y) { return vceqq_f64(x, y); }
-Pair select(Mask where, Pair yes, Pair no) { return vbslq_f64(where, yes, no); }
+Pair only(Mask where, Pair x) { return vreinterpretq_f64_u64(vandq_u64(where, vreinterpretq_u64_f64(x))); }
 // Compare and select: FMAX and FMIN order -0.0 below 0.0 and return NaN.
 Pair greater_of(Pair x, Pair max) { return vbslq_f64(vcgtq_f64(x, max), x, max); }
 Pair less_of(Pair x, Pair min) { return vbslq_f64(vcltq_f64(x, min), x, min); }
@@ -119,8 +122,8 @@ Mask not_nan(Pair x) {
 Mask equal(Pair x, Pair y) {
     return lane_by_lane<Mask>([&](std::size_t i) { return x.lane[i] == y.lane[i]; });
 }
-Pair select(Mask where, Pair yes, Pair no) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return where.lane[i] ? yes.lane[i] : no.lane[i]; });
+Pair only(Mask where, Pair x) {
+    return lane_by_lane<Pair>([&](std::size_t i) { return where.lane[i] ? x.lane[i] : 0.0; });
 }
 Pair greater_of(Pair x, Pair max) {
     return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] > max.lane[i] ? x.lane[i] : max.lane[i]; });
@@ -189,15 +192,20 @@ struct Group {
 };
 
 // Row after row over the group's common rows, each lane the FirstPass of its
-// column; then each column alone over the rest of its rows.
+// column; then each column alone over the rest of its rows. A NaN cell adds
+// 0.0 to its lane's sum where the plain loop skips it, with the same result:
+// a running sum that starts at 0.0 is never -0.0 (x + -x is 0.0) except when
+// rounding downwards, where -0.0 + 0.0 is -0.0 too; so adding 0.0 changes no
+// sum, as long as subnormal inputs are not read as zero (the x86 DAZ flag,
+// which C++ and Python leave off) while subnormal results are kept.
 template <std::size_t kPairs>
 void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& columns, std::vector<FirstPass>& passes) {
     std::array<const double*, kPairs> first_cells{};
     std::array<const double*, kPairs> second_cells{};
-    std::array<Pair, kPairs> sum{};
-    std::array<Pair, kPairs> min{};
-    std::array<Pair, kPairs> max{};
-    std::array<Counts, kPairs> count{};
+    Pair sum[kPairs];
+    Pair min[kPairs];
+    Pair max[kPairs];
+    Counts count[kPairs];
     for (std::size_t p = 0; p < kPairs; ++p) {
         first_cells[p] = columns[group.first[p]].cells;
         second_cells[p] = columns[group.second[p]].cells;
@@ -211,7 +219,7 @@ void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colum
             const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
             const Mask kept = not_nan(x);
             count[p] = count_where(count[p], kept);
-            sum[p] = select(kept, add(sum[p], x), sum[p]);
+            sum[p] = add(sum[p], only(kept, x));
             max[p] = greater_of(x, max[p]);
             min[p] = less_of(x, min[p]);
         }
@@ -236,8 +244,8 @@ void second_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colu
                  std::vector<SecondPass>& passes) {
     std::array<const double*, kPairs> first_cells{};
     std::array<const double*, kPairs> second_cells{};
-    std::array<Pair, kPairs> mean{};
-    std::array<Pair, kPairs> squares{};
+    Pair mean[kPairs];
+    Pair squares[kPairs];
     for (std::size_t p = 0; p < kPairs; ++p) {
         first_cells[p] = columns[group.first[p]].cells;
         second_cells[p] = columns[group.second[p]].cells;
@@ -248,7 +256,7 @@ void second_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colu
         for (std::size_t p = 0; p < kPairs; ++p) {
             const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
             const Pair deviation = subtract(x, mean[p]);
-            squares[p] = select(not_nan(x), add(squares[p], multiply(deviation, deviation)), squares[p]);
+            squares[p] = add(squares[p], only(not_nan(x), multiply(deviation, deviation)));
         }
     }
     for (std::size_t p = 0; p < kPairs; ++p) {
@@ -333,11 +341,11 @@ std::vector<ColumnSummary> summarise_columns(const std::vector<ColumnView>& colu
 constexpr std::size_t kStride = 8;
 
 std::size_t count_nan(ColumnView column) {
-    std::array<Counts, kStride / 2> kept{};
-    kept.fill(no_counts());
+    Counts kept[kStride / 2];
+    std::fill(std::begin(kept), std::end(kept), no_counts());
     std::size_t row = 0;
     for (; row + kStride <= column.size; row += kStride) {
-        for (std::size_t p = 0; p < kept.size(); ++p) {
+        for (std::size_t p = 0; p < kStride / 2; ++p) {
             kept[p] = count_where(kept[p], not_nan(load_along(column.cells + row + 2 * p)));
         }
     }
@@ -349,7 +357,12 @@ std::size_t count_nan(ColumnView column) {
 }
 
 std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
-    std::vector<std::size_t> rows;
+    // Every row of a stride is written, and the count moves past the matching
+    // ones: no branch on a match, which a tenth of the rows making would
+    // mispredict often. The buffer is left uninitialised, so only its pages
+    // that receive rows are touched.
+    const std::unique_ptr<std::size_t[]> found(new std::size_t[column.size + kStride]);
+    std::size_t count = 0;
     const Pair wanted = broadcast(value);
     std::size_t row = 0;
     for (; row + kStride <= column.size; row += kStride) {
@@ -357,16 +370,16 @@ std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
         for (std::size_t p = 0; p < kStride / 2; ++p) {
             hits |= mask_bits(equal(load_along(column.cells + row + 2 * p), wanted)) << (2 * p);
         }
-        for (; hits != 0; hits &= hits - 1) {
-            rows.push_back(row + static_cast<std::size_t>(__builtin_ctz(hits)));
+        for (std::size_t lane = 0; lane < kStride; ++lane) {
+            found[count] = row + lane;
+            count += (hits >> lane) & 1U;
         }
     }
     for (; row < column.size; ++row) {
-        if (column.cells[row] == value) {
-            rows.push_back(row);
-        }
+        found[count] = row;
+        count += column.cells[row] == value ? 1 : 0;
     }
-    return rows;
+    return std::vector<std::size_t>(found.get(), found.get() + count);
 }
 
 void append_rows(ColumnView column, const std::vector<std::size_t>& rows, std::size_t copies,
@@ -375,6 +388,10 @@ void append_rows(ColumnView column, const std::vector<std::size_t>& rows, std::s
     const std::size_t start = target.size();
     target.resize(start + static_cast<std::size_t>(end - rows.begin()) * copies);
     double* out = target.data() + start;
+    if (copies == 1) {
+        std::transform(rows.begin(), end, out, [&](std::size_t row) { return column.cells[row]; });
+        return;
+    }
     for (auto row = rows.begin(); row != end; ++row) {
         out = std::fill_n(out, copies, column.cells[*row]);
     }

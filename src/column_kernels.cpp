@@ -184,10 +184,10 @@ struct SecondPass {
 // The columns that advance together, two to a pair: lane 0 of pair p is
 // column first[p], lane 1 column second[p] (the same column again when the
 // group has an odd number of columns; its lanes then agree).
-template <std::size_t kPairs>
+template <std::size_t Pairs>
 struct Group {
-    std::array<std::size_t, kPairs> first{};
-    std::array<std::size_t, kPairs> second{};
+    std::array<std::size_t, Pairs> first{};
+    std::array<std::size_t, Pairs> second{};
     std::size_t rows = 0;  // the rows that every column of the group has
 };
 
@@ -198,15 +198,15 @@ struct Group {
 // rounding downwards, where -0.0 + 0.0 is -0.0 too; so adding 0.0 changes no
 // sum, as long as subnormal inputs are not read as zero (the x86 DAZ flag,
 // which C++ and Python leave off) while subnormal results are kept.
-template <std::size_t kPairs>
-void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& columns, std::vector<FirstPass>& passes) {
-    std::array<const double*, kPairs> first_cells{};
-    std::array<const double*, kPairs> second_cells{};
-    Pair sum[kPairs];
-    Pair min[kPairs];
-    Pair max[kPairs];
-    Counts count[kPairs];
-    for (std::size_t p = 0; p < kPairs; ++p) {
+template <std::size_t Pairs>
+void first_pass(const Group<Pairs>& group, const std::vector<ColumnView>& columns, std::vector<FirstPass>& passes) {
+    std::array<const double*, Pairs> first_cells{};
+    std::array<const double*, Pairs> second_cells{};
+    Pair sum[Pairs];
+    Pair min[Pairs];
+    Pair max[Pairs];
+    Counts count[Pairs];
+    for (std::size_t p = 0; p < Pairs; ++p) {
         first_cells[p] = columns[group.first[p]].cells;
         second_cells[p] = columns[group.second[p]].cells;
         sum[p] = broadcast(0.0);
@@ -215,7 +215,7 @@ void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colum
         count[p] = no_counts();
     }
     for (std::size_t row = 0; row < group.rows; ++row) {
-        for (std::size_t p = 0; p < kPairs; ++p) {
+        for (std::size_t p = 0; p < Pairs; ++p) {
             const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
             const Mask kept = not_nan(x);
             count[p] = count_where(count[p], kept);
@@ -224,7 +224,7 @@ void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colum
             min[p] = less_of(x, min[p]);
         }
     }
-    for (std::size_t p = 0; p < kPairs; ++p) {
+    for (std::size_t p = 0; p < Pairs; ++p) {
         const std::array<std::size_t, 2> lane_columns{group.first[p], group.second[p]};
         for (std::size_t lane = 0; lane < 2; ++lane) {
             FirstPass& pass = passes[lane_columns[lane]];
@@ -239,27 +239,26 @@ void first_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colum
 }
 
 // As first_pass, for the squared deviations.
-template <std::size_t kPairs>
-void second_pass(const Group<kPairs>& group, const std::vector<ColumnView>& columns,
-                 std::vector<SecondPass>& passes) {
-    std::array<const double*, kPairs> first_cells{};
-    std::array<const double*, kPairs> second_cells{};
-    Pair mean[kPairs];
-    Pair squares[kPairs];
-    for (std::size_t p = 0; p < kPairs; ++p) {
+template <std::size_t Pairs>
+void second_pass(const Group<Pairs>& group, const std::vector<ColumnView>& columns, std::vector<SecondPass>& passes) {
+    std::array<const double*, Pairs> first_cells{};
+    std::array<const double*, Pairs> second_cells{};
+    Pair mean[Pairs];
+    Pair squares[Pairs];
+    for (std::size_t p = 0; p < Pairs; ++p) {
         first_cells[p] = columns[group.first[p]].cells;
         second_cells[p] = columns[group.second[p]].cells;
         mean[p] = load_across(&passes[group.first[p]].mean, &passes[group.second[p]].mean);
         squares[p] = broadcast(0.0);
     }
     for (std::size_t row = 0; row < group.rows; ++row) {
-        for (std::size_t p = 0; p < kPairs; ++p) {
+        for (std::size_t p = 0; p < Pairs; ++p) {
             const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
             const Pair deviation = subtract(x, mean[p]);
             squares[p] = add(squares[p], only(not_nan(x), multiply(deviation, deviation)));
         }
     }
-    for (std::size_t p = 0; p < kPairs; ++p) {
+    for (std::size_t p = 0; p < Pairs; ++p) {
         const std::array<std::size_t, 2> lane_columns{group.first[p], group.second[p]};
         for (std::size_t lane = 0; lane < 2; ++lane) {
             SecondPass& pass = passes[lane_columns[lane]];
@@ -270,12 +269,12 @@ void second_pass(const Group<kPairs>& group, const std::vector<ColumnView>& colu
     }
 }
 
-// Columns [start, start + count) as a group of kPairs pairs.
-template <std::size_t kPairs>
-Group<kPairs> make_group(const std::vector<ColumnView>& columns, std::size_t start, std::size_t count) {
-    Group<kPairs> group;
+// Columns [start, start + count) as a group of Pairs pairs.
+template <std::size_t Pairs>
+Group<Pairs> make_group(const std::vector<ColumnView>& columns, std::size_t start, std::size_t count) {
+    Group<Pairs> group;
     group.rows = columns[start].size;
-    for (std::size_t p = 0; p < kPairs; ++p) {
+    for (std::size_t p = 0; p < Pairs; ++p) {
         group.first[p] = start + 2 * p;
         group.second[p] = start + std::min(2 * p + 1, count - 1);
         group.rows = std::min({group.rows, columns[group.first[p]].size, columns[group.second[p]].size});
@@ -283,10 +282,10 @@ Group<kPairs> make_group(const std::vector<ColumnView>& columns, std::size_t sta
     return group;
 }
 
-template <std::size_t kPairs>
+template <std::size_t Pairs>
 void summarise_group(const std::vector<ColumnView>& columns, std::size_t start, std::size_t count,
                      std::vector<FirstPass>& firsts, std::vector<SecondPass>& seconds) {
-    const Group<kPairs> group = make_group<kPairs>(columns, start, count);
+    const Group<Pairs> group = make_group<Pairs>(columns, start, count);
     first_pass(group, columns, firsts);
     for (std::size_t c = start; c < start + count; ++c) {
         // No mean without cells; 0 keeps the second pass, which adds nothing then, free of 0/0.
@@ -303,8 +302,7 @@ ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
     ColumnSummary summary;
     summary.count = first.count;
     summary.mean = second.mean;
-    summary.std_dev =
-        first.count == 1 ? 0.0 : std::sqrt(second.squares / static_cast<double>(first.count - 1));
+    summary.std_dev = first.count == 1 ? 0.0 : std::sqrt(second.squares / static_cast<double>(first.count - 1));
     summary.min = first.min;
     summary.max = first.max;
     return summary;

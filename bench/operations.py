@@ -3,17 +3,33 @@
 Every figure is the best of R repetitions, wall (time.perf_counter) and CPU
 (time.process_time) kept separately; results are freed outside the timed region and
 our console lines go to os.devnull while timed.
+
+bench_peers.py runs them on input b; on its own, from the repository root, this script
+prints their table (every peer/ours ratio), or with --before DIR times our operations
+in fresh processes, by turns with the module installed in DIR (pip install --target DIR):
+
+    python3 bench/operations.py [--repeat R]
+    python3 bench/operations.py --before DIR [--processes N] [--repeat R]
 """
 
+import argparse
 import dataclasses
+import json
+import os
 import statistics
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
+import report
+from shapes import SHAPES, ensure_csv
 from timing import quiet, timed
 
 import orvantis_core
 
+INPUT_SHAPE = "b"  # bench_peers.py's input of these operations
 FILTER_COLUMN, FILTER_VALUE = "c2", 3.0  # integers 0..9: the filter keeps about a tenth
 MEAN_COLUMN = "c1"
 
@@ -178,3 +194,69 @@ NOTES = [
     " one console line per filled cell and returns the frame dict (about the get_column time above);"
     " the second call on an already filled frame writes no such line and shows the cost without them.",
 ]
+
+
+def ours_only(path, names, repeat):
+    """CPU seconds of our describe, count_nan (every column), filter_by and get_mean on the file at
+    `path`, best of `repeat` each, in this process."""
+    frame = load_ours(path)
+    with quiet():
+        column = frame.get_column(MEAN_COLUMN)
+    values = [x for x in column if x == x]
+    runs = {
+        "describe": frame.describe,
+        f"count_nan, {len(names)} columns": lambda: [frame.count_nan(name) for name in names],
+        "filter_by": lambda: frame.filter_by(FILTER_COLUMN, FILTER_VALUE),
+        "get_mean": lambda: orvantis_core.get_mean(values),
+    }
+    return {label: best_of_repeats(repeat, run).cpu for label, run in runs.items()}
+
+
+def before_and_after(before, path, processes, repeat):
+    """Our operations timed in `processes` fresh processes per build, by turns: the module
+    installed in `before`, then this environment's. The lowest CPU seconds of each."""
+    command = [sys.executable, __file__, "--child", str(path), "--repeat", str(repeat)]
+    builds = {"before": {**os.environ, "PYTHONPATH": str(before)}, "after": dict(os.environ)}
+    runs = {build: [] for build in builds}
+    for _ in range(processes):
+        for build, environment in builds.items():
+            output = subprocess.run(command, env=environment, capture_output=True, text=True, check=True).stdout
+            runs[build].append(json.loads(output))
+    return {
+        build: {label: min(run[label] for run in figures) for label in figures[0]} for build, figures in runs.items()
+    }
+
+
+def before_and_after_table(best):
+    rows = [
+        (label, report.ms(before), report.ms(best["after"][label]), report.ratio(before, best["after"][label]))
+        for label, before in best["before"].items()
+    ]
+    return report.table(["operation", "before: CPU (ms)", "after: CPU (ms)", "before / after"], rows)
+
+
+def main():
+    parser = argparse.ArgumentParser(description="The other operations' table, or ours before and after a change.")
+    parser.add_argument("--repeat", type=int, default=3, help="repetitions per figure in a process; default 3")
+    parser.add_argument("--data-dir", type=Path, default=Path(__file__).resolve().parent / "data")
+    parser.add_argument("--before", type=Path, help="a folder holding the earlier build of the module")
+    parser.add_argument("--processes", type=int, default=5, help="fresh processes per build with --before")
+    parser.add_argument("--child", type=Path, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    shape = next(shape for shape in SHAPES if shape.key == INPUT_SHAPE)
+    if args.child:
+        print(json.dumps(ours_only(args.child, shape.names, args.repeat)))
+        return
+    path = ensure_csv(shape, args.data_dir)
+    if args.before:
+        best = before_and_after(args.before, path, args.processes, args.repeat)
+        lines = before_and_after_table(best)
+        note = f"CPU time, best of {args.repeat} in each of {args.processes} fresh processes per build, by turns."
+    else:
+        lines = report.operations_table(run_all(path, args.repeat))
+        note = f"On input {INPUT_SHAPE}, best of {args.repeat}.\n\n" + "\n".join(NOTES)
+    print("\n".join(lines) + f"\n\n{note}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,7 +1,6 @@
 // shape, get_column and count_nan, and the module function get_mean.
 
-#include <algorithm>
-
+#include "column_kernels.hpp"
 #include "kestrane_dataframe.hpp"
 #include "mean.hpp"
 #include "messages.hpp"
@@ -36,8 +35,7 @@ std::size_t KestraneDataFrame::count_nan(const std::string& name) {
         messages::column_missing(name);
         return 0;
     }
-    const auto& cells = found->second;
-    return static_cast<std::size_t>(std::count_if(cells.begin(), cells.end(), [](double x) { return x != x; }));
+    return kernels::count_nan({found->second.data(), found->second.size()});
 }
 
 double get_mean(const std::vector<double>& values) {

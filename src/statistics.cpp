@@ -1,51 +1,18 @@
 // describe: count, mean, sample standard deviation, minimum and maximum per column.
 
-#include <cmath>
-#include <limits>
-#include <optional>
-
+#include "column_kernels.hpp"
 #include "kestrane_dataframe.hpp"
 
 namespace {
 
 using Summary = KestraneDataFrame::Summary;
 
-bool is_nan(double x) { return x != x; }
-
-// Count, mean, sample standard deviation, minimum and maximum of the cells
-// that are not NaN, in two passes in row order; nothing when there is none.
-std::optional<Summary> summarise(const std::vector<double>& cells) {
-    std::size_t count = 0;
-    double sum = 0.0;
-    double min = std::numeric_limits<double>::infinity();
-    double max = -std::numeric_limits<double>::infinity();
-    for (const double x : cells) {
-        if (is_nan(x)) {
-            continue;
-        }
-        ++count;
-        sum += x;
-        if (x > max) {
-            max = x;
-        }
-        if (x < min) {
-            min = x;
-        }
-    }
-    if (count == 0) {
-        return std::nullopt;
-    }
-    const double mean = sum / static_cast<double>(count);
-    double squares = 0.0;
-    for (const double x : cells) {
-        if (is_nan(x)) {
-            continue;
-        }
-        const double deviation = x - mean;
-        squares += deviation * deviation;
-    }
-    const double std_dev = count == 1 ? 0.0 : std::sqrt(squares / static_cast<double>(count - 1));
-    return Summary{{"count", static_cast<double>(count)}, {"mean", mean}, {"std", std_dev}, {"min", min}, {"max", max}};
+Summary to_summary(const kernels::ColumnSummary& figures) {
+    return Summary{{"count", static_cast<double>(figures.count)},
+                   {"mean", figures.mean},
+                   {"std", figures.std_dev},
+                   {"min", figures.min},
+                   {"max", figures.max}};
 }
 
 // The summaries as Python dicts, in name order; each summary's keys in
@@ -64,12 +31,23 @@ PyRef to_dicts(const std::map<std::string, Summary>& summaries) {
 
 }  // namespace
 
+// Count, mean, sample standard deviation, minimum and maximum of the cells
+// that are not NaN, per column (kernels::summarise_columns); a column without
+// such a cell has no summary.
 std::map<std::string, Summary> KestraneDataFrame::summaries() const {
-    std::map<std::string, Summary> result;
+    std::vector<kernels::ColumnView> views;
+    views.reserve(data.size());
     for (const auto& [name, cells] : data) {
-        if (auto summary = summarise(cells)) {
-            result.emplace_hint(result.end(), name, std::move(*summary));
+        views.push_back({cells.data(), cells.size()});
+    }
+    const std::vector<kernels::ColumnSummary> figures = kernels::summarise_columns(views);
+    std::map<std::string, Summary> result;
+    auto column = figures.begin();
+    for (const auto& entry : data) {
+        if (column->count != 0) {
+            result.emplace_hint(result.end(), entry.first, to_summary(*column));
         }
+        ++column;
     }
     return result;
 }

@@ -137,23 +137,45 @@ def plain_summary(values):
     return dict(zip(STATS, (float(len(values)), high, mean, low, std), strict=True))
 
 
+def bits(value):
+    """Floats as their bit patterns, inside dicts and lists too: NaNs and zeros by sign and payload."""
+    if isinstance(value, dict):
+        return {key: bits(item) for key, item in value.items()}
+    if isinstance(value, list):
+        return [bits(item) for item in value]
+    return struct.pack("<d", value).hex()
+
+
+# Subnormals, zeros of both signs, infinities and NaN, often, among any floats.
+CELLS = st.one_of(st.floats(), st.sampled_from([0.0, -0.0, inf, -inf, nan, 5e-324, -2.2250738585072e-308]))
+
+
 @st.composite
 def tables(draw):
-    """Rows of 1 to 4 columns; the last column holds no NaN, so no row ends in an empty cell."""
-    width = draw(st.integers(1, 4))
-    cells = [st.floats(allow_subnormal=False)] * (width - 1) + [st.floats(allow_nan=False, allow_subnormal=False)]
-    return width, draw(st.lists(st.tuples(*cells), max_size=20))
+    """Rows of 1 to 9 columns, so that columns go in pairs and one can be left over; a short row
+    leaves its last columns shorter. NaN is written as nan."""
+    width = draw(st.integers(1, 9))
+    rows = draw(st.lists(st.lists(CELLS, min_size=1, max_size=width), max_size=40))
+    return width, rows, draw(st.one_of(CELLS, st.sampled_from([row[0] for row in rows] or [0.0])))
 
 
-@settings(max_examples=200, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(tables())
-def test_statistics_match_plain_python(load, table):
-    width, rows = table
+def test_statistics_and_filter_match_plain_python(load, table):
+    width, rows, value = table
     names = [f"c{i}" for i in range(width)]
-    body = [",".join("" if x != x else repr(x) for x in row) for row in rows]
-    frame = load("\n".join([",".join(names), *body]) + "\n")
-    columns = {name: [row[i] for row in rows] for i, name in enumerate(names)}
+    frame = load("\n".join([",".join(names), *(",".join(map(repr, row)) for row in rows)]) + "\n")
+    # A column holds the cells of the rows long enough for it; the text nan reads as math.nan.
+    columns = {
+        name: [row[i] if row[i] == row[i] else nan for row in rows if i < len(row)] for i, name in enumerate(names)
+    }
     expected = {name: plain_summary(kept) for name, cells in columns.items() if (kept := [x for x in cells if x == x])}
-    assert repr(frame.describe()) == repr(expected)
+    assert bits(frame.describe()) == bits(expected)
     assert [frame.count_nan(name) for name in names] == [sum(x != x for x in cells) for cells in columns.values()]
+    # By repr: which of two NaNs an addition returns is the compiler's choice, in Python's float too.
     assert [repr(get_mean(frame.get_column(name))) for name in names] == [repr(plain_mean(c)) for c in columns.values()]
+    matches = [row for row, x in enumerate(columns["c0"]) if x == value]
+    kept = frame.filter_by("c0", value)
+    assert bits([kept.get_column(name) for name in names]) == bits(
+        [[cells[row] for row in matches if row < len(cells)] for cells in columns.values()]
+    )

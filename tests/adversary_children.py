@@ -64,8 +64,15 @@ OPERATIONS = {
     "auto_preprocess": lambda frame: frame.auto_preprocess,
     "get_mean": lambda frame: functools.partial(get_mean, (x for x in range(40))),
     "get_mean of a refused item": lambda frame: functools.partial(get_mean, [1.0, "x"]),
+    # len() fails with an error not yet made into an exception object.
+    "get_mean of a sequence without len": lambda frame: functools.partial(get_mean, WithoutLen()),
     "merhaba_kestrane": lambda frame: merhaba_kestrane,
 }
+
+
+class WithoutLen:
+    def __getitem__(self, index):
+        raise IndexError(index)
 
 
 def outcome(call):

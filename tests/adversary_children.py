@@ -211,7 +211,7 @@ BLOCKING_POINTS = {
 def daemon_in_a_load(point):
     # A daemon thread is in read_csv, where the load gives up the interpreter lock, when
     # the program ends.
-    sys.ps1 = SleepsAtExit(check_parked=point != "write of a stream")
+    sys.ps1 = SleepsAtExit(check_parked=True)
     sys.stdout = io.StringIO()
     path = BLOCKING_POINTS[point]()
     frame = KestraneDataFrame()

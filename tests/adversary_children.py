@@ -23,7 +23,10 @@ import time
 import orvantis_core
 from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
 
-SMALL = "a,b,c\n1,x,\n,3,4\n7,,nan\n"
+# Names longer than a short string's inline room, so that each makes a C++ allocation.
+A, B, C = (f"a_name_longer_than_a_short_string_{letter}" for letter in "abc")
+SMALL = f"{A},{B},{C},{A}\n1,x,,1\n,3,4,5\n7,,nan,9\n"
+LIBC = ctypes.CDLL(None)
 
 
 def write(path, text):
@@ -37,42 +40,61 @@ def quietly(call, *args):
         return call(*args)
 
 
+def swallowing(call, *args):
+    with contextlib.suppress(Exception):
+        call(*args)
+
+
 def loaded(text=SMALL):
     frame = KestraneDataFrame()
     quietly(frame.read_csv, write("small.csv", text))
     return frame
 
 
-# Each operation as a call made ready on a frame loaded from SMALL: everything Python
-# makes for it is made here, so that what runs in the call runs inside the module.
-OPERATIONS = {
-    "read_csv": lambda frame: functools.partial(frame.read_csv, write("other.csv", "p,q\n1,abc\n,2\n")),
-    "read_csv of a name that is not UTF-8": lambda frame: functools.partial(
-        frame.read_csv, write("bad.csv", b"a,\xff\n1,2\n")
-    ),
-    "read_csv of a missing file": lambda frame: functools.partial(frame.read_csv, "missing.csv"),
-    "get_column": lambda frame: functools.partial(frame.get_column, "a"),
-    "get_column of a missing column": lambda frame: functools.partial(frame.get_column, "zz"),
-    "count_nan": lambda frame: functools.partial(frame.count_nan, "b"),
-    "describe": lambda frame: frame.describe,
-    "describe of a name that is not UTF-8": lambda frame: (
-        swallowing(quietly, frame.read_csv, write("bad.csv", b"\xff\n1\n")),
-        frame.describe,
-    )[1],
-    "shape": lambda frame: frame.shape,
-    "filter_by": lambda frame: lambda: frame.filter_by("a", 7).get_column("c"),
-    "auto_preprocess": lambda frame: frame.auto_preprocess,
-    "get_mean": lambda frame: functools.partial(get_mean, (x for x in range(40))),
-    "get_mean of a refused item": lambda frame: functools.partial(get_mean, [1.0, "x"]),
-    # len() fails with an error not yet made into an exception object.
-    "get_mean of a sequence without len": lambda frame: functools.partial(get_mean, WithoutLen()),
-    "merhaba_kestrane": lambda frame: merhaba_kestrane,
-}
+def is_busy(frame):
+    try:
+        frame.shape()
+    except RuntimeError:
+        return True
+    return False
 
 
 class WithoutLen:
     def __getitem__(self, index):
         raise IndexError(index)
+
+
+# Each operation as a call made ready on a frame loaded from SMALL (everything Python makes
+# for it is made here, so that what runs in the call runs inside the module), and whether
+# it changes the frame.
+OPERATIONS = {
+    "read_csv": (lambda frame: functools.partial(frame.read_csv, write("other.csv", "p,q\n1,abc\n,2\n")), True),
+    "read_csv of a name that is not UTF-8": (
+        lambda f: functools.partial(f.read_csv, write("u.csv", b"\xff\n1\n")),
+        True,
+    ),
+    "read_csv of a missing file": (lambda frame: functools.partial(frame.read_csv, "missing.csv"), False),
+    "get_column": (lambda frame: functools.partial(frame.get_column, B), False),
+    "get_column of a missing column": (lambda frame: functools.partial(frame.get_column, "zz"), False),
+    "count_nan": (lambda frame: functools.partial(frame.count_nan, B), False),
+    "describe": (lambda frame: frame.describe, False),
+    "describe of a name that is not UTF-8": (
+        lambda frame: (swallowing(quietly, frame.read_csv, write("u.csv", b"\xff\n1\n")), frame.describe)[1],
+        True,
+    ),
+    "shape": (lambda frame: frame.shape, False),
+    "filter_by": (lambda frame: lambda: frame.filter_by(A, 7).get_column(C), False),
+    "auto_preprocess": (lambda frame: frame.auto_preprocess, True),
+    "get_mean": (lambda frame: functools.partial(get_mean, (x for x in range(40))), False),
+    "get_mean of a refused item": (lambda frame: functools.partial(get_mean, [1.0, "x"]), False),
+    # len() fails with an error not yet made into an exception object.
+    "get_mean of a sequence without len": (lambda frame: functools.partial(get_mean, WithoutLen()), False),
+    "merhaba_kestrane": (lambda frame: merhaba_kestrane, False),
+}
+
+
+def prepared(operation, frame):
+    return OPERATIONS[operation][0](frame)
 
 
 def outcome(call):
@@ -103,10 +125,9 @@ def gc_walker(operation):
     # the operation gives what it gives without them, exceptions included.
     def walked_outcome():
         frame = loaded()
-        return outcome(OPERATIONS[operation](frame)), quietly(frame.shape)
+        return outcome(prepared(operation, frame)), quietly(frame.shape)
 
-    calm = walked_outcome()
-    collections, kept = [], []
+    calm, collections, kept = walked_outcome(), [], []
 
     def hostile(phase, info):
         if phase == "start":
@@ -128,9 +149,7 @@ def gc_walker(operation):
 # Long enough that signal checks fall inside the row loop and the building of lists.
 LONG_OPERATIONS = {
     "read_csv": lambda frame: frame.read_csv("long.csv"),
-    "read_csv of a wide header": lambda frame: frame.read_csv(
-        write("wide.csv", ",".join(f"c{i}" for i in range(70_000)) + "\n")
-    ),
+    "read_csv of a wide header": lambda frame: frame.read_csv(write("w.csv", ",".join(map(str, range(70_000))))),
     "get_column": lambda frame: frame.get_column("a"),
     "auto_preprocess": lambda frame: frame.auto_preprocess(),
 }
@@ -139,9 +158,8 @@ LONG_OPERATIONS = {
 def signal_walker(operation):
     # A timer every 100 us; its handler, run at the module's signal checks, walks the
     # containers at most every millisecond, so that the operation still moves on.
-    write("long.csv", "a,b\n" + "1.5,\n" * 1_500_000 + "2,3\n")
-    frame = KestraneDataFrame()
-    quietly(frame.read_csv, "long.csv")
+    frame = loaded("a,b\n" + "1.5,\n" * 1_500_000 + "2,3\n")
+    os.rename("small.csv", "long.csv")
     hits, walks, last_walk, inside = [], [], [0.0], [False]
 
     def walk(signum, stack):
@@ -172,7 +190,7 @@ class SleepsAtExit:
     the interpreter sets to None once it ends such threads (a module global could outlive
     the interpreter: a daemon thread's frames keep their module's dict)."""
 
-    def __init__(self, check_parked=False):
+    def __init__(self, check_parked):
         self.check_parked = check_parked
 
     # What it calls is bound here: the module's globals may be gone by then.
@@ -201,10 +219,7 @@ BLOCKING_POINTS = {
     "read of a FIFO": lambda: (os.mkfifo("rows"), feed("exec >rows; "), "rows")[2],
     "read of a pipe": lambda: f"/dev/fd/{feed('').stdout.fileno()}",
     "read of a regular file": lambda: write("long.csv", "a,b\n" + "1.5,2.25\n" * 3_000_000),
-    "write of a stream": lambda: (
-        setattr(sys, "stdout", SleepingStream()),
-        write("text.csv", "a\n" + "x\n" * 100_000),
-    )[1],
+    "write of a stream": lambda: (setattr(sys, "stdout", SleepingStream()), write("x.csv", "a\n" + "x\n" * 100_000))[1],
 }
 
 
@@ -220,21 +235,12 @@ def daemon_in_a_load(point):
     assert is_busy(frame), "the load is not running"
 
 
-def is_busy(frame):
-    try:
-        frame.shape()
-    except RuntimeError:
-        return True
-    return False
-
-
 class Trap:
     """Python code that gives up the interpreter lock for good: once entered, the thread
     sleeps until the interpreter ends it."""
 
     def __init__(self):
-        self.entered = False
-        self.done = threading.Event()
+        self.entered, self.done = False, threading.Event()
 
     def __call__(self, *args):
         self.entered = True
@@ -255,12 +261,7 @@ def start_ended_inside(call, trap, check_parked):
     if child == 0:
         os.dup2(write_end, 2)
         sys.ps1 = SleepsAtExit(check_parked)
-
-        def run():
-            call()
-            trap.done.set()
-
-        threading.Thread(target=run, daemon=True).start()
+        threading.Thread(target=lambda: (call(), trap.done.set()), daemon=True).start()
         trap.done.wait()
         if not trap.entered:
             os._exit(NOT_REACHED)
@@ -279,17 +280,6 @@ def outcomes_of(started):
     return outcomes
 
 
-def module_code():
-    """The address ranges of the module's machine code in this process."""
-    path = os.path.realpath(orvantis_core.__file__)
-    with open("/proc/self/maps") as maps:
-        fields = [line.split() for line in maps]
-    return [tuple(int(end, 16) for end in row[0].split("-")) for row in fields if row[-1] == path and "x" in row[1]]
-
-
-LIBC = ctypes.CDLL(None)
-
-
 def module_on_stack(code_ranges):
     """Whether a frame of the module's machine code is on this thread's native stack."""
     addresses = (ctypes.c_void_p * 512)()
@@ -306,14 +296,17 @@ class Collections:
 
     def __init__(self, k=0, trap=None):
         self.count, self.k, self.trap, self.thread, self.kept = 0, k, trap, None, []
-        self.code_ranges = module_code()
+        path = os.path.realpath(orvantis_core.__file__)
+        with open("/proc/self/maps") as maps:
+            rows = [line.split() for line in maps]
+        self.code = [[int(end, 16) for end in row[0].split("-")] for row in rows if row[-1] == path and "x" in row[1]]
 
     def __call__(self, phase, info):
         if self.thread != threading.get_ident():
             return
         if phase == "stop":
             self.keep_new_objects()
-        elif module_on_stack(self.code_ranges):
+        elif module_on_stack(self.code):
             self.count += 1
             if self.count == self.k:
                 self.trap()
@@ -351,24 +344,18 @@ def ended_at_each_collection(operation):
     for _ in range(2):
         counter = Collections()
         gc.callbacks[:] = [counter]
-        counter.around(OPERATIONS[operation](loaded()))()
+        counter.around(prepared(operation, loaded()))()
     started = []
     # A run may collect a little more often than the one counted.
     for k in range(1, counter.count + 3):
         trap = Trap()
-        collections = Collections(k, trap)
-        gc.callbacks[:] = [collections]
-        call = collections.around(OPERATIONS[operation](loaded()))
-        started.append(start_ended_inside(call, trap, check_parked=operation not in UNWOUND_BY_THE_BINDING_LIBRARY))
+        gc.callbacks[:] = [collections := Collections(k, trap)]
+        call = collections.around(prepared(operation, loaded()))
+        started.append(start_ended_inside(call, trap, operation not in UNWOUND_BY_THE_BINDING_LIBRARY))
     gc.callbacks.clear()
     outcomes = outcomes_of(started)
     assert set(outcomes) <= {(0, ""), (NOT_REACHED, "")}, outcomes
     sys.__stdout__.write(f"{outcomes.count((0, ''))}\n")
-
-
-def trap_stream(write):
-    """sys.stdout whose write is `write`."""
-    return type("TrapStream", (io.StringIO,), {"write": write})()
 
 
 class TrapOnDelete:
@@ -392,12 +379,9 @@ class StreamTrappedOnDelete(io.StringIO):
         return 0
 
 
-class WriteTrappedOnDelete:
+class WriteTrappedOnDelete(TrapOnDelete):
     """A stream's write that takes itself out of the stream and replaces sys.stdout, so that
     the writer's reference to it is the last one."""
-
-    def __init__(self, trap):
-        self.on_delete = TrapOnDelete(trap)
 
     def __call__(self, text):
         vars(sys.stdout).pop("write", None)
@@ -414,8 +398,7 @@ class Real:
     """A number whose __float__ runs `on_float`; `on_delete` runs in its __del__."""
 
     def __init__(self, on_float=lambda: None, on_delete=None):
-        self.on_float = on_float
-        self.on_delete = on_delete and TrapOnDelete(on_delete)
+        self.on_float, self.on_delete = on_float, on_delete and TrapOnDelete(on_delete)
 
     def __float__(self):
         self.on_float()
@@ -437,19 +420,19 @@ def refused(trap):
 
 
 class Items:
-    """A sequence for get_mean: each item made afresh by `make_item`, and __len__ and
-    __getitem__ (its iterator's) calling `on_call` first."""
+    """A sequence for get_mean of fresh items from `make_item`; its __len__ and __getitem__
+    (its iterator's) call `on_call` first."""
 
-    def __init__(self, make_item, on_call=lambda: None, size=3):
-        self.make_item, self.on_call, self.size = make_item, on_call, size
+    def __init__(self, make_item, on_call=lambda: None):
+        self.make_item, self.on_call = make_item, on_call
 
     def __len__(self):
         self.on_call()
-        return self.size
+        return 3
 
     def __getitem__(self, index):
         self.on_call()
-        if index >= self.size:
+        if index >= 3:
             raise IndexError(index)
         return self.make_item()
 
@@ -458,29 +441,17 @@ def floats(items):
     return [float(item) for item in items]
 
 
-def swallowing(call, *args):
-    with contextlib.suppress(Exception):
-        call(*args)
-
-
 def console_point(make_stream):
     """The module's console line and print(), each to the stream that make_stream(trap) gives."""
 
     def on(write_line):
-        def prepare(trap):
-            def call():
-                sys.stdout = make_stream(trap)
-                write_line()
-
-            return call
-
-        return prepare
+        return lambda trap: lambda: (setattr(sys, "stdout", make_stream(trap)), write_line())
 
     return on(merhaba_kestrane), on(functools.partial(print, "x"))
 
 
 def released_on(make_trapped, module_call, control_call):
-    """Calls that get an object from make_trapped(trap), which runs the trap when released."""
+    """The module's call and a pure-Python control, each on what make_trapped(trap) gives."""
     return (
         lambda trap: functools.partial(module_call, make_trapped(trap)),
         lambda trap: functools.partial(control_call, make_trapped(trap)),
@@ -488,26 +459,27 @@ def released_on(make_trapped, module_call, control_call):
 
 
 def filter_by_a(value):
-    return loaded().filter_by("a", value)
+    return loaded().filter_by(A, value)
+
+
+def swallowed(call):
+    return functools.partial(swallowing, call)
 
 
 # Each point where the module calls Python code or releases a reference that may be the
-# last one, made to give up the lock for good: the module's call and a pure-Python control,
-# each made from the trap.
+# last one, made to give up the lock for good: the module's call and a pure-Python control.
 POINTS = {
     "the stream's last reference": console_point(StreamTrappedOnDelete),
     "the write's last reference": console_point(lambda trap: stream_with_write(WriteTrappedOnDelete(trap))),
     "what write returns": console_point(lambda trap: stream_with_write(lambda text: TrapOnDelete(trap))),
     "the stream's write": console_point(lambda trap: stream_with_write(lambda text: trap())),
     "__float__ of filter_by's value": released_on(lambda trap: Real(on_float=trap), filter_by_a, float),
-    "the error of filter_by's value": released_on(
-        refused, functools.partial(swallowing, filter_by_a), functools.partial(swallowing, float)
-    ),
+    "the error of filter_by's value": released_on(refused, swallowed(filter_by_a), swallowed(float)),
     "__float__ of get_mean's item": released_on(lambda trap: [1, Real(on_float=trap)], get_mean, floats),
     "__len__ of get_mean's sequence": released_on(lambda trap: Items(float, on_call=trap), get_mean, len),
     "get_mean's item's last reference": released_on(lambda trap: Items(lambda: Real(on_delete=trap)), get_mean, floats),
     "the error of get_mean's item": released_on(
-        lambda trap: [1, refused(trap)], functools.partial(swallowing, get_mean), functools.partial(swallowing, floats)
+        lambda trap: [1, refused(trap)], swallowed(get_mean), swallowed(floats)
     ),
     "get_mean's tuple of an iterable": released_on(
         lambda trap: (Real(on_delete=trap) for _ in range(2)), get_mean, lambda items: floats(tuple(items))
@@ -516,11 +488,8 @@ POINTS = {
 
 
 def ended_at_point(point):
-    module, control = Trap(), Trap()
-    started = [
-        start_ended_inside(POINTS[point][0](module), module, check_parked=True),
-        start_ended_inside(POINTS[point][1](control), control, check_parked=False),
-    ]
+    traps = Trap(), Trap()
+    started = [start_ended_inside(POINTS[point][i](traps[i]), traps[i], check_parked=i == 0) for i in (0, 1)]
     outcomes = outcomes_of(started)
     assert outcomes == [(0, ""), (0, "")], f"module, control: {outcomes}"
 
@@ -529,8 +498,6 @@ def fork_while_loading(feeds_before_fork, in_child):
     # Another thread's load waits in open or in read while the main thread forks. In the
     # child that load is gone: the frame holds what it had done and is usable. In the
     # parent the load goes on to the end.
-    feeds_before_fork = feeds_before_fork == "True"
-
     def state(frame):
         return quietly(lambda: (frame.shape(), frame.get_column("a"), frame.get_column("y")))
 
@@ -540,30 +507,28 @@ def fork_while_loading(feeds_before_fork, in_child):
         return writer
 
     os.mkfifo("rows")
-    frame = KestraneDataFrame()
-    quietly(frame.read_csv, write("earlier.csv", "a\n5\n"))
+    frame = loaded("a\n5\n")
     loader = threading.Thread(target=quietly, args=(frame.read_csv, "rows"), daemon=True)
     loader.start()
-    if feeds_before_fork:
+    if feeds_before_fork == "True":
         writer = open_and_write_two_rows()
         # Until the load has taken the rows out of the FIFO, then a moment to convert them.
         while struct.unpack("i", fcntl.ioctl(writer, termios.FIONREAD, bytes(4)))[0]:
             time.sleep(0.01)
     time.sleep(0.3)
     assert is_busy(frame)
-    child = os.fork()
-    if child == 0:
+    if os.fork() == 0:
         status = 1
         try:
             assert repr(state(frame)) == in_child, state(frame)
-            quietly(frame.read_csv, "earlier.csv")
+            quietly(frame.read_csv, "small.csv")
             assert state(frame) == ((1, 1), [5.0], None)
             status = 0
         finally:
             os._exit(status)
-    assert os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]) == 0
+    assert os.waitstatus_to_exitcode(os.wait()[1]) == 0
     assert is_busy(frame)
-    if not feeds_before_fork:
+    if feeds_before_fork != "True":
         writer = open_and_write_two_rows()
     os.write(writer, b"5,6\n")
     os.close(writer)
@@ -587,50 +552,38 @@ def fork_inside_an_operation():
     assert os.waitstatus_to_exitcode(os.wait()[1]) == 0
 
 
-LONG = "a_name_longer_than_a_short_string_"
-# Each operation with whether it changes the frame.
-MEMORY_OPERATIONS = {
-    "read_csv": (lambda frame: frame.read_csv("small.csv"), True),
-    "get_column": (lambda frame: frame.get_column(LONG + "2"), False),
-    "count_nan": (lambda frame: frame.count_nan(LONG + "2"), False),
-    "describe": (lambda frame: frame.describe(), False),
-    "filter_by": (lambda frame: frame.filter_by(LONG + "1", 1), False),
-    "auto_preprocess": (lambda frame: frame.auto_preprocess(), True),
-    "get_mean": (lambda frame: get_mean([1, 2, 3]), False),
-}
+# The operations whose every C++ allocation is failed in turn.
+SWEPT = ["read_csv", "get_column", "count_nan", "describe", "filter_by", "auto_preprocess", "get_mean"]
 
 
 def allocation_sweep(operation):
     # Fails the first, the second, ... C++ allocation until the operation runs without
-    # reaching the failing one; prints how many allocations it makes.
-    shim = ctypes.CDLL(None)
-    run, changes_frame = MEMORY_OPERATIONS[operation]
-    text = f"{LONG}1,{LONG}2,{LONG}1\n1,2,3\nx,,5\n1,7,9\n"
-
+    # reaching the failing one; prints how many allocations it makes. After a failure the
+    # frame is whole, unchanged where the operation does not change it, and the operation
+    # then runs to the end.
     def state(frame):
-        return quietly(lambda: repr((frame.shape(), frame.describe(), [frame.get_column(LONG + i) for i in "12"])))
+        return quietly(lambda: repr((frame.shape(), frame.describe(), [frame.get_column(n) for n in (A, B)])))
 
-    calm = loaded(text)
-    quietly(run, calm)
+    changes_frame = OPERATIONS[operation][1]
+    calm = loaded()
+    quietly(prepared(operation, calm))
     for allocations in range(10_000):
-        frame = loaded(text)
-        before = state(frame)
-        shim.fail_allocation_after(allocations)
+        frame = loaded()
+        before, run = state(frame), prepared(operation, frame)
+        LIBC.fail_allocation_after(allocations)
         try:
-            quietly(run, frame)
+            quietly(run)
             failed = False
         except MemoryError:
             failed = True
         finally:
-            left = shim.allocations_left()
-            shim.fail_allocation_after(-1)
+            left = LIBC.allocations_left()
+            LIBC.fail_allocation_after(-1)
         if not failed and left > 0:
             print(allocations)
             return
-        # After a failure the frame is whole, unchanged where the operation does not
-        # change it, and the operation then runs to the end.
         assert changes_frame or state(frame) == before, (allocations, state(frame), before)
-        quietly(run, frame)
+        quietly(prepared(operation, frame))
         assert state(frame) == state(calm), (allocations, state(frame), state(calm))
     raise AssertionError("the sweep did not end")
 

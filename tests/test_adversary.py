@@ -77,7 +77,7 @@ def test_fork_inside_an_operation_keeps_the_frame_busy_in_the_child(scenario):
     scenario("fork_inside_an_operation")
 
 
-@each(scenarios.MEMORY_OPERATIONS)
+@pytest.mark.parametrize("name", scenarios.SWEPT)
 def test_each_allocation_of_an_operation_failing_in_turn(scenario, fault_shim_env, name):
     # Each operation allocates at least its argument or its result.
     assert int(scenario("allocation_sweep", name, env=fault_shim_env)) > 0

@@ -184,10 +184,10 @@ const std::vector<std::string>& digit_sources() {
     return sources;
 }
 
-// Each cell of `length` bytes before its exponent made of a sign (none, '-'
+// Each cell of 1 to 24 bytes before its exponent made of a sign (none, '-'
 // or '+') and the first digits of each source, with a point at each place or
 // none, and with each exponent.
-void edge_patterns(std::size_t length, Check& check) {
+void edge_patterns(Check& check) {
     static constexpr const char* kSigns[] = {"", "-", "+"};
     static constexpr const char* kExponents[] = {"",     "e0",   "e-5",   "e22",   "E23",
                                                  "e-22", "e300", "e-300", "e-320", "e308"};
@@ -196,17 +196,19 @@ void edge_patterns(std::size_t length, Check& check) {
             check.cell(mantissa + std::string(exponent));
         }
     };
-    for (const std::string& source : digit_sources()) {
-        for (const std::string_view sign : kSigns) {
-            if (sign.size() > length) {
-                continue;
-            }
-            const std::size_t room = length - sign.size();
-            with_exponents(std::string(sign) + source.substr(0, room));
-            for (std::size_t point = 0; point < room; ++point) {
-                std::string digits = source.substr(0, room - 1);
-                digits.insert(point, ".");
-                with_exponents(std::string(sign) + digits);
+    for (std::size_t length = 1; length <= 24; ++length) {
+        for (const std::string& source : digit_sources()) {
+            for (const std::string_view sign : kSigns) {
+                if (sign.size() > length) {
+                    continue;
+                }
+                const std::size_t room = length - sign.size();
+                with_exponents(std::string(sign) + source.substr(0, room));
+                for (std::size_t point = 0; point < room; ++point) {
+                    std::string digits = source.substr(0, room - 1);
+                    digits.insert(point, ".");
+                    with_exponents(std::string(sign) + digits);
+                }
             }
         }
     }
@@ -295,79 +297,32 @@ void replay_corpora(Check& check) {
 
 // Infinities, NaNs, hexadecimal numbers, text after numbers, and values
 // next to and at halfway points written with more than 19 digits, beyond the
-// cells of the enumerations.
-constexpr const char* kOtherCells[] = {
-    "infinity",
-    "-Infinity",
-    "+INFINITYx",
-    "infinit",
-    "nan(123)",
-    "-nan(0x7)",
-    "NAN()",
-    "nan(",
-    "0x1.8p1",
-    "-0X1P-1074",
-    "0x1p1024",
-    "0xg",
-    " \t\n\v\f\r42",
-    "\x01+5",
-    "1e+5x",
-    "1.5e",
-    "1e99999999999",
-    "0e99999999999",
-    "1e-99999999999",
-    "2024-01-05",
-    "12abc",
-    "1,5",
-    "\r\r",
-    "n\ran",
-    "1\r2\r.\r5",
-    "1.00000000000000011102230246251565404236316680908203125",
-    "1.00000000000000011102230246251565404236316680908203124",
-    "1.00000000000000011102230246251565404236316680908203126",
-    "9007199254740992.99999999999999999999",
-    "9007199254740993.00000000000000000001",
-    "2.2250738585072011360574097967091e-308",
-    "2.22507385850720113605740979670913197593481954635164564e-308",
-    "2.4703282292062327208828439643411068618252990130716238221e-324",
-    "2.4703282292062327208828439643411068618252990130716238222e-324",
-    "1797693134862315807937289714053034150799341327710000000000000000000e241",
-    "179769313486231580793728971405303415079934132771e260",
-    "0.000000000000000000000000000000000000000000000000000000000000000000001234567890123456789012",
-};
+// cells of the enumerations; separated by '|'.
+constexpr std::string_view kOtherCells =
+    "infinity|-Infinity|+INFINITYx|infinit|nan(123)|-nan(0x7)|NAN()|nan(|0x1.8p1|-0X1P-1074|0x1p1024|0xg|"
+    " \t\n\v\f\r42|\x01+5|1e+5x|1.5e|1e99999999999|0e99999999999|1e-99999999999|2024-01-05|12abc|1,5|\r\r|n\ran|"
+    "1\r2\r.\r5|1.00000000000000011102230246251565404236316680908203125|"
+    "1.00000000000000011102230246251565404236316680908203124|1.00000000000000011102230246251565404236316680908203126|"
+    "9007199254740992.99999999999999999999|9007199254740993.00000000000000000001|"
+    "2.2250738585072011360574097967091e-308|2.22507385850720113605740979670913197593481954635164564e-308|"
+    "2.4703282292062327208828439643411068618252990130716238221e-324|"
+    "2.4703282292062327208828439643411068618252990130716238222e-324|"
+    "1797693134862315807937289714053034150799341327710000000000000000000e241|"
+    "179769313486231580793728971405303415079934132771e260|"
+    "0.000000000000000000000000000000000000000000000000000000000000000000001234567890123456789012";
 
-// Cells whose rounding differs between the modes, and the range's edges.
-constexpr const char* kModeCells[] = {
-    "9007199254740993",
-    "0.18964089720394417",
-    "1e23",
-    "1.7976931348623158e308",
-    "1.7976931348623157e308",
-    "-1.7976931348623158e308",
-    "1e999",
-    "-1e999",
-    "1e-400",
-    "-1e-400",
-    "4.9406564584124654e-324",
-    "2.2250738585072011e-308",
-    "0.1",
-    "-0.1",
-    "1",
-    "-0",
-    "nan",
-    "NaN",
-    "",
-    "\r",
-    "abc",
-    " 1.5",
-    "0x1.fffffffffffff8p1023",
-};
+// Cells whose rounding differs between the modes, and the range's edges
+// (the empty cell among them); separated by '|'.
+constexpr std::string_view kModeCells =
+    "9007199254740993|0.18964089720394417|1e23|1.7976931348623158e308|1.7976931348623157e308|-1.7976931348623158e308|"
+    "1e999|-1e999|1e-400|-1e-400|4.9406564584124654e-324|2.2250738585072011e-308|0.1|-0.1|1|-0|nan|NaN||\r|abc| 1.5|"
+    "0x1.fffffffffffff8p1023";
 
 // kModeCells in a document of one column, "a", for a load in the current
 // rounding mode; a load stops at an overflow, so those cells are left out.
 std::string document_of_mode_cells() {
     std::string document = "a\n";
-    for (const std::string_view cell : kModeCells) {
+    for (const std::string_view cell : reference::split(kModeCells, '|')) {
         if (reference::expected_conversion(cell).outcome != Outcome::overflow) {
             document.append(cell).append("\n");
         }
@@ -375,18 +330,19 @@ std::string document_of_mode_cells() {
     return document;
 }
 
-const char* mode_name(int mode) {
-    switch (mode) {
-        case FE_TONEAREST:
-            return "to nearest";
-        case FE_UPWARD:
-            return "upward";
-        case FE_DOWNWARD:
-            return "downward";
-        default:
-            return "towards zero";
+void each_cell_of(std::string_view cells, Check& check) {
+    for (const std::string_view cell : reference::split(cells, '|')) {
+        check.cell(cell);
     }
 }
+
+struct RoundingMode {
+    int mode;
+    const char* name;
+};
+
+constexpr RoundingMode kRoundingModes[] = {
+    {FE_TONEAREST, "to nearest"}, {FE_UPWARD, "upward"}, {FE_DOWNWARD, "downward"}, {FE_TOWARDZERO, "towards zero"}};
 
 // A load of `document` through csv::Reader, in the current rounding mode, as
 // the dialect and strtod_l give it: the reader must notice the mode.
@@ -407,25 +363,40 @@ bool load_matches(const std::string& document, const char* mode) {
 
 bool check_rounding_modes() {
     bool passed = true;
-    for (const int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
-        if (std::fesetround(mode) != 0) {
-            std::printf("FAILED: cannot set the rounding mode %s\n", mode_name(mode));
+    for (const RoundingMode& rounding : kRoundingModes) {
+        if (std::fesetround(rounding.mode) != 0) {
+            std::printf("FAILED: cannot set the rounding mode %s\n", rounding.name);
             return false;
         }
-        const std::string name = std::string("CellConverter, rounding ") + mode_name(mode);
+        const std::string name = std::string("CellConverter, rounding ") + rounding.name;
         Check check(name.c_str(), convert_as_reader);
-        for (const char* cell : kModeCells) {
-            check.cell(cell);
-        }
-        for (std::size_t length = 1; length <= 24; ++length) {
-            edge_patterns(length, check);
-        }
+        each_cell_of(kModeCells, check);
+        edge_patterns(check);
         passed = check.report() && passed;
-        passed = load_matches(document_of_mode_cells(), mode_name(mode)) && passed;
+        passed = load_matches(document_of_mode_cells(), rounding.name) && passed;
     }
     std::fesetround(FE_TONEAREST);
     return passed;
 }
+
+// The checks of csv::parse_cell, each a name and the cells it is given.
+struct CellSet {
+    const char* name;
+    void (*cells)(Check&);
+};
+
+constexpr CellSet kCellSets[] = {
+    {"every cell of 1 to 6 bytes over '0123456789.-+eE '",
+     [](Check& check) { every_cell_over("0123456789.-+eE ", 6, check); }},
+    {"every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'",
+     [](Check& check) { every_cell_over("iInNaAfFtyx0p.- \r", 5, check); }},
+    {"infinities, NaNs, hexadecimal, text after numbers, long halfway cases",
+     [](Check& check) { each_cell_of(kOtherCells, check); }},
+    {"halfway points between doubles in 17 to 40 digits and more", halfway_points},
+    {"every string of 1 and 2 bytes", [](Check& check) { every_cell_over(every_byte(), 2, check); }},
+    {"lengths 1 to 24 x point place x sign x edge digits x exponent", edge_patterns},
+    {"the fuzz seed corpora", replay_corpora},
+};
 
 }  // namespace
 
@@ -436,43 +407,9 @@ int main() {
         return 1;
     }
     bool passed = true;
-    {
-        Check check("every cell of 1 to 6 bytes over '0123456789.-+eE '", csv::parse_cell);
-        every_cell_over("0123456789.-+eE ", 6, check);
-        passed = check.report() && passed;
-    }
-    {
-        Check check("every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'", csv::parse_cell);
-        every_cell_over("iInNaAfFtyx0p.- \r", 5, check);
-        passed = check.report() && passed;
-    }
-    {
-        Check check("infinities, NaNs, hexadecimal, text after numbers, long halfway cases", csv::parse_cell);
-        for (const char* cell : kOtherCells) {
-            check.cell(cell);
-        }
-        passed = check.report() && passed;
-    }
-    {
-        Check check("halfway points between doubles in 17 to 40 digits and more", csv::parse_cell);
-        halfway_points(check);
-        passed = check.report() && passed;
-    }
-    {
-        Check check("every string of 1 and 2 bytes", csv::parse_cell);
-        every_cell_over(every_byte(), 2, check);
-        passed = check.report() && passed;
-    }
-    {
-        Check check("lengths 1 to 24 x point place x sign x edge digits x exponent", csv::parse_cell);
-        for (std::size_t length = 1; length <= 24; ++length) {
-            edge_patterns(length, check);
-        }
-        passed = check.report() && passed;
-    }
-    {
-        Check check("the fuzz seed corpora", csv::parse_cell);
-        replay_corpora(check);
+    for (const CellSet& set : kCellSets) {
+        Check check(set.name, csv::parse_cell);
+        set.cells(check);
         passed = check.report() && passed;
     }
     passed = check_rounding_modes() && passed;

@@ -32,12 +32,8 @@ inline std::uint64_t bits_of(double value) {
 }
 
 inline std::string without_carriage_returns(std::string_view text) {
-    std::string kept;
-    for (const char byte : text) {
-        if (byte != '\r') {
-            kept += byte;
-        }
-    }
+    std::string kept(text);
+    kept.erase(std::remove(kept.begin(), kept.end(), '\r'), kept.end());
     return kept;
 }
 

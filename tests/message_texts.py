@@ -6,34 +6,11 @@ FILE_NOT_OPENED = "HATA: Dosya açılamadı!"
 PREPROCESSING_STARTED = "C++: Veri otomatik olarak ön isleniyor..."
 PREPROCESSING_FINISHED = "C++: On isleme tamamladi."
 
-
-def reading(path):
-    return f"C++:  {path}  dosyası okunuyor..."
-
-
-def unreadable(cell):
-    return f"C++: ' {cell} ' double'a çevrilemedi. NaN olarak işaretleniyor."
-
-
-def loaded(rows, columns):
-    return f"C++:  {rows}  satır ve  {columns}  sütun başarıyla okundu."
-
-
-def column_requested(name):
-    return f"C++:  {name}  sutun verisi isteniyor."
-
-
-def requested_column_missing(name):
-    return f"HATA:  {name}  sutunu bulunamadi."
-
-
-def column_missing(name):
-    return f"HATA: ' {name} ' sutunu bulunamadi."
-
-
-def column_mean(name, mean_text):
-    return f"C++: ' {name} ' sutununun ortalamasi hesaplandi:  {mean_text}"
-
-
-def nan_filled(name):
-    return f"C++: ' {name} ' sutunundaki bir NaN degeri ortalama ile dolduruldu."
+reading = "C++:  {}  dosyası okunuyor...".format  # (path)
+unreadable = "C++: ' {} ' double'a çevrilemedi. NaN olarak işaretleniyor.".format  # (cell)
+loaded = "C++:  {}  satır ve  {}  sütun başarıyla okundu.".format  # (rows, columns)
+column_requested = "C++:  {}  sutun verisi isteniyor.".format  # (name)
+requested_column_missing = "HATA:  {}  sutunu bulunamadi.".format  # (name)
+column_missing = "HATA: ' {} ' sutunu bulunamadi.".format  # (name)
+column_mean = "C++: ' {} ' sutununun ortalamasi hesaplandi:  {}".format  # (name, mean_text)
+nan_filled = "C++: ' {} ' sutunundaki bir NaN degeri ortalama ile dolduruldu.".format  # (name)

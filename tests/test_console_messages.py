@@ -12,16 +12,6 @@ from orvantis_core import KestraneDataFrame, merhaba_kestrane
 PATH = "{path}"
 
 
-def loaded(csv_file, content):
-    frame, saved = KestraneDataFrame(), sys.stdout
-    sys.stdout = io.StringIO()
-    try:
-        frame.read_csv(csv_file(content))
-    finally:
-        sys.stdout = saved
-    return frame
-
-
 def lines_written(*lines):
     return [part for line in lines for part in (line, "\n")]
 
@@ -55,9 +45,9 @@ def lines_written(*lines):
     ],
     ids=["greeting", "not opened", "loaded", "column", "missing column", "missing quoted", "filter", "imputation"],
 )
-def test_each_message_is_its_text_then_a_line_feed(csv_file, console, act, lines):
+def test_each_message_is_its_text_then_a_line_feed(csv_file, load, console, act, lines):
     content = "a,b\n0.1,1e16\n0.2,x y\n"
-    path, frame = csv_file(content), loaded(csv_file, content)
+    path, frame = csv_file(content), load(content)
     act(frame, path)
     assert console.writes == lines_written(*(line.replace(PATH, path) for line in lines))
     assert console.flushes == 0
@@ -105,26 +95,31 @@ class SwappingStream(io.StringIO):
 
 
 @pytest.mark.parametrize(
-    "stream, error, left",
+    "call, line",
+    [(merhaba_kestrane, text.GREETING), (lambda: KestraneDataFrame().get_column("a"), text.column_requested("a"))],
+    ids=["greeting", "column"],
+)
+@pytest.mark.parametrize(
+    "make_stream, error, writes_kept",
     [
-        (None, AttributeError, None),
-        (object(), AttributeError, None),
-        (FailingStream(failing=1), OSError, ""),
-        (FailingStream(failing=2), OSError, text.column_requested("a")),
-        (SwappingStream(), None, text.column_requested("a") + "\n"),
+        (lambda: None, AttributeError, None),
+        (object, AttributeError, None),
+        (lambda: FailingStream(failing=1), OSError, 0),
+        (lambda: FailingStream(failing=2), OSError, 1),
+        (SwappingStream, None, 2),
     ],
     ids=["None", "without write", "first write raises", "line feed raises", "write swapped"],
 )
-def test_stream_failures_leave_the_operation(monkeypatch, stream, error, left):
+def test_stream_failures_leave_the_operation(monkeypatch, call, line, make_stream, error, writes_kept):
+    stream = make_stream()
     monkeypatch.setattr(sys, "stdout", stream)
-    frame = KestraneDataFrame()
     if error is None:
-        assert frame.get_column("a") is None
+        assert call() is None
     else:
         with pytest.raises(error):
-            frame.get_column("a")
-    if left is not None:
-        assert stream.getvalue() == left
+            call()
+    if writes_kept is not None:
+        assert stream.getvalue() == "".join([line, "\n"][:writes_kept])
 
 
 class SwitchingStream:
@@ -160,9 +155,9 @@ class SwitchingStream:
     ],
     ids=["warnings", "fills"],
 )
-def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, monkeypatch, switch, act, lines, at):
+def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, load, monkeypatch, switch, act, lines, at):
     content = "a,b\nx,1\ny,1\n3,1\n"
-    path, frame = csv_file(content), loaded(csv_file, content)
+    path, frame = csv_file(content), load(content)
     then = SwitchingStream(0, switch, None)
     stream = SwitchingStream(at, switch, then)
     monkeypatch.setattr(sys, "stdout", stream)
@@ -175,6 +170,7 @@ def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, mon
 def test_without_sys_stdout_every_message_is_dropped_and_the_load_goes_on(csv_file, monkeypatch, capfd):
     path = csv_file("a,b\nx,2\n")
     monkeypatch.delattr(sys, "stdout")
+    assert merhaba_kestrane() is None
     frame = KestraneDataFrame()
     result = frame.read_csv(path)
     assert result["columns"] == ["a", "b"]

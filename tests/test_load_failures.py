@@ -127,11 +127,7 @@ def feed(fifo, prefix, endless, test_over):
 
 @pytest.mark.parametrize(
     "prefix, endless, columns",
-    [
-        (b"", False, KEPT_FRAME["columns"]),
-        (b"a\n1\n", False, {"z": None, "a": [1.0]}),
-        (b"a\n", True, None),
-    ],
+    [(b"", False, KEPT_FRAME["columns"]), (b"a\n1\n", False, {"z": None, "a": [1.0]}), (b"a\n", True, None)],
     ids=["stalled before the first byte", "stalled after a row", "never ending"],
 )
 def test_interrupt_stops_fifo_load(children, tmp_path, earlier_csv, prefix, endless, columns):

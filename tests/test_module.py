@@ -158,11 +158,7 @@ def _uninitialised_subclass():
 @pytest.mark.forked  # a regression would crash the interpreter
 @pytest.mark.parametrize(
     "make_self",
-    [
-        lambda: None,
-        lambda: KestraneDataFrame.__new__(KestraneDataFrame),
-        _uninitialised_subclass,
-    ],
+    [lambda: None, lambda: KestraneDataFrame.__new__(KestraneDataFrame), _uninitialised_subclass],
     ids=["none", "new-without-init", "subclass-before-super-init"],
 )
 @pytest.mark.parametrize(

@@ -92,41 +92,6 @@ inline Conversion expected_conversion(std::string_view cell) {
     return value_of(value);
 }
 
-// A document as the dialect splits it. Lines end at '\n' (no extra line
-// after a final one) and carriage returns belong to no text. The first line
-// holds the names, split at every ',', an empty last one dropped. Every
-// later line with a byte other than '\r' is a row, split at every ','.
-struct Document {
-    std::vector<std::string> names;
-    std::vector<std::vector<std::string>> rows;  // the cells of each row, without carriage returns
-};
-
-inline Document split_document(std::string_view text) {
-    Document document;
-    if (text.empty()) {
-        return document;
-    }
-    std::vector<std::string_view> lines = split(text, '\n');
-    if (text.back() == '\n') {
-        lines.pop_back();
-    }
-    const std::string header = without_carriage_returns(lines[0]);
-    for (const std::string_view name : split(header, ',')) {
-        document.names.emplace_back(name);
-    }
-    if (document.names.back().empty()) {
-        document.names.pop_back();
-    }
-    for (std::size_t line = 1; line < lines.size(); ++line) {
-        const std::string row = without_carriage_returns(lines[line]);
-        if (!row.empty()) {
-            const std::vector<std::string_view> cells = split(row, ',');
-            document.rows.emplace_back(cells.begin(), cells.end());
-        }
-    }
-    return document;
-}
-
 // What loading a document gives: the header's names, the columns' values as
 // bit patterns, the texts reported as holding no number (without carriage
 // returns, in order), and whether the load stopped at an overflow, with the
@@ -157,24 +122,41 @@ inline std::vector<std::size_t> column_of_positions(const std::vector<std::strin
     return columns;
 }
 
-// The load the dialect and expected_conversion give: the cell at position k
-// of a row goes to the column of position k, cells past the last name are
-// ignored, and a cell without a number is NaN.
+// The load the dialect and expected_conversion give. Lines end at '\n' (no
+// extra line after a final one) and carriage returns belong to no text. The
+// first line holds the names, split at every ',', an empty last one dropped.
+// Every later line with a byte other than '\r' is a row, split at every ',';
+// the cell at position k of a row goes to the column of position k, cells
+// past the last name are ignored, and a cell without a number is NaN.
 inline Load expected_load(std::string_view text, Duplicates duplicates) {
-    const Document document = split_document(text);
-    const std::vector<std::size_t> columns = column_of_positions(document.names, duplicates);
     Load load;
-    load.names = document.names;
+    if (text.empty()) {
+        return load;
+    }
+    std::vector<std::string_view> lines = split(text, '\n');
+    if (text.back() == '\n') {
+        lines.pop_back();
+    }
+    const std::string header = without_carriage_returns(lines[0]);
+    for (const std::string_view name : split(header, ',')) {
+        load.names.emplace_back(name);
+    }
+    if (load.names.back().empty()) {
+        load.names.pop_back();
+    }
+    const std::vector<std::size_t> columns = column_of_positions(load.names, duplicates);
     load.columns.resize(columns.size());
-    for (const std::vector<std::string>& row : document.rows) {
-        for (std::size_t position = 0; position < std::min(row.size(), columns.size()); ++position) {
-            Conversion conversion = expected_conversion(row[position]);
+    for (std::size_t line = 1; line < lines.size(); ++line) {
+        const std::string row = without_carriage_returns(lines[line]);
+        const std::vector<std::string_view> cells = row.empty() ? std::vector<std::string_view>() : split(row, ',');
+        for (std::size_t position = 0; position < std::min(cells.size(), columns.size()); ++position) {
+            Conversion conversion = expected_conversion(cells[position]);
             if (conversion.outcome == Outcome::overflow) {
                 load.overflow = true;
                 return load;
             }
             if (conversion.outcome == Outcome::no_number) {
-                load.unreadable.push_back(row[position]);
+                load.unreadable.emplace_back(cells[position]);
                 conversion = value_of(std::numeric_limits<double>::quiet_NaN());
             }
             load.columns[columns[position]].push_back(conversion.bits);

@@ -33,6 +33,11 @@ class RecordingStream(io.StringIO):
     def lines(self):
         return self.getvalue().splitlines()
 
+    def reset(self):
+        self.seek(0)
+        self.truncate()
+        self.writes.clear()
+
 
 @pytest.hookimpl(hookwrapper=True)
 def pytest_runtest_makereport(item, call):
@@ -171,9 +176,7 @@ def load(csv_file, console):
     def make(content):
         frame = orvantis_core.KestraneDataFrame()
         frame.read_csv(csv_file(content))
-        console.seek(0)
-        console.truncate()
-        console.writes.clear()
+        console.reset()
         return frame
 
     return make

@@ -36,9 +36,7 @@ def candidates():
     ]
     found += glob.glob(os.path.join(sys.base_prefix, os.pardir, "*", "bin", "python3"))
     for folder in os.environ.get("PATH", "").split(os.pathsep):
-        found += [
-            path for path in glob.glob(os.path.join(folder or ".", "python3.*")) if re.search(r"/python3\.\d+$", path)
-        ]
+        found += filter(VERSIONED.search, glob.glob(os.path.join(folder or ".", "python3.*")))
     return [path for path in found if os.access(path, os.X_OK)]
 
 

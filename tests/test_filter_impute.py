@@ -12,14 +12,9 @@ from message_texts import nan_filled as fill_line
 from orvantis_core import KestraneDataFrame
 
 
-def clear(console):
-    console.seek(0)
-    console.truncate()
-
-
 def cells(frame, console, *names):
     values = [frame.get_column(name) for name in names]
-    clear(console)
+    console.reset()
     return values
 
 
@@ -105,7 +100,7 @@ def test_impute_visits_map_order_and_returns_frame_dict(load, console):
         frame = source.auto_preprocess()
         assert console.lines() == lines
         assert repr(frame) == repr({"columns": ["b", "a", "n", "e"], "data": data})
-        clear(console)
+        console.reset()
 
 
 def test_impute_on_new_frame_prints_only_opening_and_closing(console):

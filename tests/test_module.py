@@ -114,13 +114,7 @@ ARGUMENT_CONVERSIONS = {
 @pytest.mark.parametrize("method", ["__float__", "__index__"])
 @pytest.mark.parametrize("call", ARGUMENT_CONVERSIONS.values(), ids=ARGUMENT_CONVERSIONS.keys())
 @pytest.mark.parametrize(
-    "raised, seen",
-    [
-        (KeyboardInterrupt, KeyboardInterrupt),
-        (SystemExit, SystemExit),
-        (GeneratorExit, GeneratorExit),
-        (ValueError, TypeError),
-    ],
+    "raised, seen", [(KeyboardInterrupt,) * 2, (SystemExit,) * 2, (GeneratorExit,) * 2, (ValueError, TypeError)]
 )
 def test_only_an_exception_refuses_an_argument(load, method, call, raised, seen):
     # Ctrl-C (and any other exception that is not an Exception) in an argument's
@@ -161,21 +155,11 @@ def _uninitialised_subclass():
     [lambda: None, lambda: KestraneDataFrame.__new__(KestraneDataFrame), _uninitialised_subclass],
     ids=["none", "new-without-init", "subclass-before-super-init"],
 )
-@pytest.mark.parametrize(
-    "method, args",
-    [
-        ("read_csv", ("data.csv",)),
-        ("auto_preprocess", ()),
-        ("get_column", ("a",)),
-        ("describe", ()),
-        ("shape", ()),
-        ("count_nan", ("a",)),
-        ("filter_by", ("a", 1.0)),
-    ],
-)
-def test_methods_without_a_built_frame_raise_type_error_silently(console, make_self, method, args):
+@pytest.mark.parametrize("method", list(METHODS)[1:])
+def test_methods_without_a_built_frame_raise_type_error_silently(console, make_self, method):
+    args = {"read_csv": ("data.csv",), "get_column": ("a",), "count_nan": ("a",), "filter_by": ("a", 1.0)}
     with pytest.raises(TypeError, match="initialised KestraneDataFrame"):
-        getattr(KestraneDataFrame, method)(make_self(), *args)
+        getattr(KestraneDataFrame, method)(make_self(), *args.get(method, ()))
     assert console.writes == []
 
 

@@ -74,36 +74,18 @@ def test_nan_of_any_sign_or_payload_is_missing_and_column_is_a_copy(load):
 @pytest.mark.parametrize(
     "values, mean",
     [
-        ([], 0.0),
-        ([1, 2], 1.5),
-        ((1.0, 2.0, 6.0), 3.0),
-        (range(5), 2.0),
-        ((x for x in [1, 2, 6]), 3.0),
-        ({1.0, 3.0}, 2.0),
-        ({1: 0, 3: 0}.keys(), 2.0),
-        ({"a": 1, "b": 5}.values(), 3.0),
-        (map(float, ["1", "2"]), 1.5),
-        (bytearray(b"\x01\x03"), 2.0),
-        ([1.0, nan], nan),
-        ([inf, -inf], nan),
-        ([1e16, 1.0, -1e16], 0.0),
-        ([1e16, -1e16, 1.0], 0.3333333333333333),
-        ([1e308, 1e308], inf),
-        ([-0.0], 0.0),
-        ([0.1, 0.2, 0.3], 0.20000000000000004),
-        ((1e308, 1e308), inf),
-        ([nan, 1.0], nan),
-        ([-0.0, -0.0], 0.0),
-        ((), 0.0),
-        ([0.5, 2], 1.25),
-        ((0.5, True), 0.75),
+        # Any sequence or iterable of numbers.
+        *[([], 0.0), ((), 0.0), ([1, 2], 1.5), ((1.0, 2.0, 6.0), 3.0), (range(5), 2.0), ((x for x in [1, 2, 6]), 3.0)],
+        *[({1.0, 3.0}, 2.0), ({1: 0, 3: 0}.keys(), 2.0), ({"a": 1, "b": 5}.values(), 3.0)],
+        *[(map(float, ["1", "2"]), 1.5), (bytearray(b"\x01\x03"), 2.0), ([0.5, 2], 1.25), ((0.5, True), 0.75)],
         ([0.25, FloatSubclass(0.5)], 0.375),
-        *[
-            (values, TypeError)
-            for values in ["12", b"12", {1: 2}, {1: 2}.items(), zip([1], [2], strict=True), [1, "2"]]
-        ],
-        ([1.0, "x"], TypeError),
-        ((2.0, None), TypeError),
+        # Sums in sequence order in plain doubles.
+        *[([1.0, nan], nan), ([nan, 1.0], nan), ([inf, -inf], nan), ([1e16, 1.0, -1e16], 0.0)],
+        *[([1e16, -1e16, 1.0], 0.3333333333333333), ([0.1, 0.2, 0.3], 0.20000000000000004)],
+        *[([1e308, 1e308], inf), ((1e308, 1e308), inf), ([-0.0], 0.0), ([-0.0, -0.0], 0.0)],
+        # Not numbers.
+        *[(values, TypeError) for values in ["12", b"12", {1: 2}, {1: 2}.items(), zip([1], [2], strict=True)]],
+        *[([1, "2"], TypeError), ([1.0, "x"], TypeError), ((2.0, None), TypeError)],
     ],
 )
 def test_get_mean_adds_in_sequence_order(values, mean):

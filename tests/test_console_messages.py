@@ -19,28 +19,17 @@ def lines_written(*lines):
 @pytest.mark.parametrize(
     "act, lines",
     [
-        (lambda frame, path: merhaba_kestrane(), [text.GREETING]),
+        (lambda f, path: merhaba_kestrane(), [text.GREETING]),
+        (lambda f, path: f.read_csv(path + ".missing"), [text.reading(PATH + ".missing"), text.FILE_NOT_OPENED]),
+        (lambda f, path: f.read_csv(path), [text.reading(PATH), text.unreadable("x y"), text.loaded(2, 2)]),
+        (lambda f, path: f.get_column("a"), [text.column_requested("a")]),
+        (lambda f, path: f.get_column("ğ b"), [text.column_requested("ğ b"), text.requested_column_missing("ğ b")]),
+        (lambda f, path: f.count_nan(""), [text.column_missing("")]),
+        (lambda f, path: f.filter_by(b"z", 1), [text.column_missing("z")]),
         (
-            lambda frame, path: frame.read_csv(path + ".missing"),
-            [text.reading(PATH + ".missing"), text.FILE_NOT_OPENED],
-        ),
-        (lambda frame, path: frame.read_csv(path), [text.reading(PATH), text.unreadable("x y"), text.loaded(2, 2)]),
-        (lambda frame, path: frame.get_column("a"), [text.column_requested("a")]),
-        (
-            lambda frame, path: frame.get_column("ğ b"),
-            [text.column_requested("ğ b"), text.requested_column_missing("ğ b")],
-        ),
-        (lambda frame, path: frame.count_nan(""), [text.column_missing("")]),
-        (lambda frame, path: frame.filter_by(b"z", 1), [text.column_missing("z")]),
-        (
-            lambda frame, path: frame.auto_preprocess(),
-            [
-                text.PREPROCESSING_STARTED,
-                text.column_mean("a", "0.15000000000000002"),
-                text.column_mean("b", "1e+16"),
-                text.nan_filled("b"),
-                text.PREPROCESSING_FINISHED,
-            ],
+            lambda f, path: f.auto_preprocess(),
+            [text.PREPROCESSING_STARTED, text.column_mean("a", "0.15000000000000002"), text.column_mean("b", "1e+16")]
+            + [text.nan_filled("b"), text.PREPROCESSING_FINISHED],
         ),
     ],
     ids=["greeting", "not opened", "loaded", "column", "missing column", "missing quoted", "filter", "imputation"],
@@ -56,9 +45,9 @@ def test_each_message_is_its_text_then_a_line_feed(csv_file, load, console, act,
 @pytest.mark.parametrize(
     "act, error, lines_before",
     [
-        (lambda frame, path: frame.get_column(b"a\xff"), (b"a\xff", 1, 2), 0),
-        (lambda frame, path: frame.count_nan(b"\xe2\x82"), (b"\xe2\x82", 0, 2), 0),
-        (lambda frame, path: frame.read_csv(path), (b"\xe9t\xe9", 0, 1), 1),
+        (lambda f, path: f.get_column(b"a\xff"), (b"a\xff", 1, 2), 0),
+        (lambda f, path: f.count_nan(b"\xe2\x82"), (b"\xe2\x82", 0, 2), 0),
+        (lambda f, path: f.read_csv(path), (b"\xe9t\xe9", 0, 1), 1),
     ],
     ids=["name", "truncated name", "cell"],
 )
@@ -142,12 +131,12 @@ class SwitchingStream:
     "act, lines, at",
     [
         (
-            lambda frame, path: frame.read_csv(path),
+            lambda f, path: f.read_csv(path),
             [text.reading(PATH), text.unreadable("x"), text.unreadable("y"), text.loaded(3, 2)],
             3,
         ),
         (
-            lambda frame, path: frame.auto_preprocess(),
+            lambda f, path: f.auto_preprocess(),
             [text.PREPROCESSING_STARTED, text.column_mean("a", "3.0"), text.nan_filled("a"), text.nan_filled("a")]
             + [text.column_mean("b", "1.0"), text.PREPROCESSING_FINISHED],
             5,

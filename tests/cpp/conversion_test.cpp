@@ -46,17 +46,6 @@ bool convert_as_reader(std::string_view cell, std::string&, double& value) {
     return !unreadable;
 }
 
-std::string shown(std::string_view cell) {
-    std::string text = "'";
-    for (const char c : cell) {
-        char escaped[8];
-        const bool plain = c >= ' ' && c <= '~' && c != '\\' && c != '\'';
-        std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02x", plain ? c : static_cast<unsigned char>(c));
-        text += escaped;
-    }
-    return text + "'";
-}
-
 std::string shown(const Conversion& result) {
     static constexpr const char* kNames[] = {"value", "no number", "overflow", "another error"};
     char text[64];
@@ -120,7 +109,7 @@ public:
         cell_in_conversion = view;
         const Conversion got = reference::conversion_by(convert_, view);
         if (!(want == got) && ++mismatches_ <= kShown) {
-            std::printf("  %s: %s gives %s, strtod_l %s\n", name_, shown(cell).c_str(), shown(got).c_str(),
+            std::printf("  %s: %s gives %s, strtod_l %s\n", name_, reference::shown(cell).c_str(), shown(got).c_str(),
                         shown(want).c_str());
         }
     }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -35,6 +36,19 @@ inline std::string without_carriage_returns(std::string_view text) {
     std::string kept(text);
     kept.erase(std::remove(kept.begin(), kept.end(), '\r'), kept.end());
     return kept;
+}
+
+// The text in single quotes, with \xNN for each byte that is a backslash, a
+// quote or not printable ASCII.
+inline std::string shown(std::string_view text) {
+    std::string quoted = "'";
+    for (const char c : text) {
+        char escaped[8];
+        const bool plain = c >= ' ' && c <= '~' && c != '\\' && c != '\'';
+        std::snprintf(escaped, sizeof escaped, plain ? "%c" : "\\x%02x", plain ? c : static_cast<unsigned char>(c));
+        quoted += escaped;
+    }
+    return quoted + "'";
 }
 
 // The pieces of `text` between the separators: one more than there are separators.

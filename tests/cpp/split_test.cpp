@@ -31,14 +31,6 @@ std::string random_text(std::mt19937_64& random) {
     return text;
 }
 
-std::string escaped(std::string_view text) {
-    std::string shown;
-    for (const char byte : text) {
-        shown += byte == '\n' ? "\\n" : byte == '\r' ? "\\r" : std::string(1, byte);
-    }
-    return shown;
-}
-
 }  // namespace
 
 int main() {
@@ -57,11 +49,11 @@ int main() {
             if (!(reference::reader_load(path, chunk_size, reference::Duplicates::apart) ==
                   reference::expected_load(text, reference::Duplicates::apart))) {
                 ++mismatches;
-                std::printf("  chunks of %zu: \"%s\" splits differently\n", chunk_size, escaped(text).c_str());
+                std::printf("  chunks of %zu: %s splits differently\n", chunk_size, reference::shown(text).c_str());
             }
         } catch (const std::exception& error) {
             ++mismatches;
-            std::printf("  chunks of %zu: \"%s\": %s\n", chunk_size, escaped(text).c_str(), error.what());
+            std::printf("  chunks of %zu: %s: %s\n", chunk_size, reference::shown(text).c_str(), error.what());
         }
     }
     std::filesystem::remove(path);

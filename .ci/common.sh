@@ -1,0 +1,65 @@
+# shellcheck shell=bash
+# What the CI scripts share, sourced by them (bash): the installation of Debian's
+# packages as root, and the steps of a run with their times.
+
+# apt_install PACKAGE...: installs those of the packages that are missing, with apt-get
+# as root (CI runs as root, without stdin); fails, saying so, when not root.
+apt_install() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" || missing+=("$package")
+    done
+    ((${#missing[@]})) || return 0
+    if [[ "$(id -u)" != 0 ]]; then
+        echo "not root: cannot install ${missing[*]} with apt-get (run as root, or install them)"
+        return 1
+    fi
+    echo "+ apt-get install ${missing[*]}"
+    DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null &&
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+step_names=()
+step_seconds=()
+step_started=
+# step NAME: ends the step before (its time is kept) and starts the next.
+step() {
+    end_step
+    step_names+=("$1")
+    step_started=$SECONDS
+    printf '\n=== %s\n' "$1"
+}
+end_step() {
+    if [[ -n "$step_started" ]]; then
+        step_seconds+=($((SECONDS - step_started)))
+        echo "--- ${step_names[-1]}: $((SECONDS - step_started)) s"
+        step_started=
+    fi
+}
+# record_step NAME SECONDS: a step that ran beside the others.
+record_step() {
+    step_names+=("$1")
+    step_seconds+=("$2")
+}
+# The table of steps and their seconds, and the whole run's.
+print_step_times() {
+    end_step
+    local i
+    printf '\n| step | seconds |\n|---|---:|\n'
+    for i in "${!step_names[@]}"; do
+        printf '| %s | %s |\n' "${step_names[i]}" "${step_seconds[i]}"
+    done
+    printf '| whole run (wall) | %s |\n' "$SECONDS"
+}
+
+failed=()
+# check FIX COMMAND...: runs COMMAND; on failure prints FIX and remembers the step.
+check() {
+    local fix=$1
+    shift
+    echo "+ $*"
+    if ! "$@"; then
+        printf 'FAILED: %s\n  fix: %s\n' "$*" "$fix"
+        failed+=("$*")
+    fi
+}

@@ -10,6 +10,8 @@
 #   libraries, so every symbol the module takes from the C library has a version that
 #   2.17 has, or the link fails; src/glibc_2_17.cpp provides, hidden, the few that
 #   the C++ library and 2.36's headers ask for beyond that (it says which and why).
+# - In glibc 2.17 the thread functions are in libpthread (-pthread), which the module
+#   needs only where it calls one (--as-needed).
 # - libstdc++ and libgcc's static part are linked in (and hidden by the module's
 #   version script); libgcc_s stays a shared library, because glibc's pthread_exit
 #   unwinds a thread with the libgcc_s that it loads, and the module's frames must
@@ -32,7 +34,9 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CMAKE_SYSTEM_PROCESSOR ORVANTIS
 
 set(CMAKE_CXX_COMPILER ${CMAKE_SYSTEM_PROCESSOR}-linux-gnu-g++-12)
 set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
-set(glibc_2_17_link "-static-libstdc++ -B${ORVANTIS_GLIBC_2_17} -L${ORVANTIS_GLIBC_2_17} -Wl,--gc-sections")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${glibc_2_17_link}")
+set(glibc_2_17_link "-static-libstdc++ -pthread -B${ORVANTIS_GLIBC_2_17} -L${ORVANTIS_GLIBC_2_17} -Wl,--gc-sections,--as-needed")
+# The libgcc_s that a program is linked with is this machine's, which needs a newer glibc;
+# the one it runs with is the target's own.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${glibc_2_17_link} -Wl,--allow-shlib-undefined")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${glibc_2_17_link}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${glibc_2_17_link}")

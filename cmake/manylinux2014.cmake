@@ -17,7 +17,9 @@
 #   unwinds a thread with the libgcc_s that it loads, and the module's frames must
 #   be unwound by that same unwinder. --gc-sections drops the parts of libstdc++ that
 #   nothing calls (random_device's, which would need glibc 2.25's getentropy and 2.36's
-#   arc4random, comes in only as the neighbour of a string function).
+#   arc4random, comes in only as the neighbour of a string function). The vtables'
+#   __cxa_pure_virtual is referenced weakly, which would bind it to whatever C++ library
+#   the process has loaded, or to nothing: it is linked in like the rest.
 # - No path of the machine that builds ends up in the module (-ffile-prefix-map for
 #   the source and build folders), so two builds of one commit in two folders give
 #   the same bytes.
@@ -34,7 +36,8 @@ list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES CMAKE_SYSTEM_PROCESSOR ORVANTIS
 
 set(CMAKE_CXX_COMPILER ${CMAKE_SYSTEM_PROCESSOR}-linux-gnu-g++-12)
 set(CMAKE_CXX_FLAGS_INIT "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
-set(glibc_2_17_link "-static-libstdc++ -pthread -B${ORVANTIS_GLIBC_2_17} -L${ORVANTIS_GLIBC_2_17} -Wl,--gc-sections,--as-needed")
+set(glibc_2_17_link "-static-libstdc++ -pthread -B${ORVANTIS_GLIBC_2_17} -L${ORVANTIS_GLIBC_2_17} \
+-Wl,--gc-sections,--as-needed,--require-defined=__cxa_pure_virtual")
 # The libgcc_s that a program is linked with is this machine's, which needs a newer glibc;
 # the one it runs with is the target's own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "${glibc_2_17_link} -Wl,--allow-shlib-undefined")

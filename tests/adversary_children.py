@@ -295,8 +295,8 @@ class Collections:
     (1) and the next allocation of a tracked object collects again; they also empty the
     free lists of lists, dicts and pairs, whose reuse would allocate nothing."""
 
-    def __init__(self, k=0, trap=None):
-        self.count, self.k, self.trap, self.thread, self.kept = 0, k, trap, None, []
+    def __init__(self, k=0, trap=None, anywhere=False):
+        self.count, self.k, self.trap, self.thread, self.kept, self.anywhere = 0, k, trap, None, [], anywhere
         path = os.path.realpath(orvantis_core.__file__)
         with open("/proc/self/maps") as maps:
             rows = [line.split() for line in maps]
@@ -307,7 +307,7 @@ class Collections:
             return
         if phase == "stop":
             self.keep_new_objects()
-        elif module_on_stack(self.code):
+        elif self.anywhere or module_on_stack(self.code):
             self.count += 1
             if self.count == self.k:
                 self.trap()
@@ -339,6 +339,10 @@ class Collections:
 UNWOUND_BY_THE_BINDING_LIBRARY = {"get_column of a name that is not encodable", "get_mean of a refused item"}
 
 
+def python_frame_dict():
+    return {"columns": [A, B, C], "data": {name: [float(i) for i in range(3)] for name in (A, B, C)}}
+
+
 def ended_at_each_collection(operation):
     # For each k, the k-th collection inside the operation gives up the lock for good.
     sys.stdout = io.StringIO()
@@ -357,8 +361,13 @@ def ended_at_each_collection(operation):
             gc.callbacks[:] = [collections := Collections(k, trap)]
             call = collections.around(prepared(operation, loaded()))
             started.append(start_ended_inside(call, trap, check_parked=not unwound))
+    # The control: a frame dict built in Python, its first collection trapped.
+    control = Trap()
+    gc.callbacks[:] = [collections := Collections(1, control, anywhere=True)]
+    started.append(start_ended_inside(collections.around(python_frame_dict), control, check_parked=False))
     gc.callbacks.clear()
-    outcomes = outcomes_of(started)
+    *outcomes, control_outcome = outcomes_of(started)
+    assert control_outcome == (0, ""), f"control: {control_outcome}"
     assert set(outcomes) <= {(0, ""), (NOT_REACHED, "")}, outcomes
     sys.__stdout__.write(f"{outcomes.count((0, ''))}\n")
 

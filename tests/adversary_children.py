@@ -12,6 +12,7 @@ import functools
 import gc
 import io
 import os
+import re
 import signal
 import struct
 import subprocess
@@ -99,14 +100,15 @@ def prepared(operation, frame):
 
 
 def outcome(call):
-    """What a call gives: its result's or error's repr, its console text."""
+    """What a call gives: its result's or error's repr (without the addresses of objects
+    that a repr names), its console text."""
     console = io.StringIO()
     with contextlib.redirect_stdout(console):
         try:
             result = repr(call())
         except Exception as error:
             result = repr(error)
-    return result, console.getvalue()
+    return re.sub(" at 0x[0-9a-f]+", "", result), console.getvalue()
 
 
 def touch_every_container(last_items_only=False):

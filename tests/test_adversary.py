@@ -8,6 +8,7 @@ or hangs, so each scenario (adversary_children.py) runs in a child interpreter i
 a session of its own, whose whole process group is killed however the test ends.
 """
 
+import os
 from pathlib import Path
 
 import adversary_children as scenarios
@@ -50,6 +51,8 @@ def test_a_daemon_thread_in_a_load_when_the_program_ends(scenario, name):
 
 @each(scenarios.OPERATIONS)
 def test_a_daemon_thread_ended_at_each_collection_of_an_operation(scenario, name):
+    if os.environ.get("ORVANTIS_SANITIZED") == "1" and name in scenarios.UNWOUND_BY_THE_BINDING_LIBRARY:
+        pytest.skip("AddressSanitizer takes the stack of a thread that pthread_exit unwound for overflowed")
     # How many collections inside the module the thread was ended at: count_nan makes no
     # object that the collector tracks.
     assert (int(scenario("ended_at_each_collection", name)) > 0) == (name != "count_nan")

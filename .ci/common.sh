@@ -45,6 +45,7 @@ end_step() {
 }
 # record_step NAME SECONDS: a step that ran beside the others.
 record_step() {
+    end_step
     step_names+=("$1")
     step_seconds+=("$2")
 }

@@ -101,18 +101,18 @@ inline KestraneDataFrame& ready_frame(KestraneDataFrame* self) {
 // a double through RealArgument's caster, everything else as it is.
 template <typename Parameter>
 struct Bound {
-    using type = Parameter;
+    using Type = Parameter;
 };
 template <>
 struct Bound<double> {
-    using type = RealArgument;
+    using Type = RealArgument;
 };
 
 // A member operation bound through ready_frame (the self and busy checks),
 // with the same Python signature.
 template <typename Result, typename... Args>
 auto checked_method(Result (KestraneDataFrame::*operation)(Args...)) {
-    return [operation](KestraneDataFrame* self, typename Bound<Args>::type... args) -> Result {
+    return [operation](KestraneDataFrame* self, typename Bound<Args>::Type... args) -> Result {
         return (ready_frame(self).*operation)(args...);
     };
 }

@@ -61,6 +61,41 @@ print_step_times() {
 }
 
 failed=()
+
+# Commands that run beside the steps, each in the background with its output kept in a
+# file: beside NAME FIX LOG COMMAND... starts one; finish_beside waits for each in turn,
+# prints its output, records its time and, on failure, NAME with its FIX.
+beside_names=()
+beside_fixes=()
+beside_logs=()
+beside_pids=()
+beside() {
+    local name=$1 fix=$2 log=$3
+    shift 3
+    {
+        local started=$SECONDS status=0
+        "$@" >"$log" 2>&1 || status=$?
+        echo "$status $((SECONDS - started))" >"$log.result"
+    } &
+    beside_names+=("$name")
+    beside_fixes+=("$fix")
+    beside_logs+=("$log")
+    beside_pids+=($!)
+}
+finish_beside() {
+    local i status seconds
+    for i in "${!beside_pids[@]}"; do
+        step "${beside_names[i]} (ran beside the steps above): its output"
+        wait "${beside_pids[i]}" || true
+        read -r status seconds <"${beside_logs[i]}.result"
+        cat "${beside_logs[i]}"
+        if ((status != 0)); then
+            printf 'FAILED: %s\n  fix: %s\n' "${beside_names[i]}" "${beside_fixes[i]}"
+            failed+=("${beside_names[i]}")
+        fi
+        record_step "${beside_names[i]} (beside the others)" "$seconds"
+    done
+}
 # check FIX COMMAND...: runs COMMAND; on failure prints FIX and remembers the step.
 check() {
     local fix=$1

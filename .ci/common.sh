@@ -85,7 +85,8 @@ beside() {
 finish_beside() {
     local i status seconds
     for i in "${!beside_pids[@]}"; do
-        step "${beside_names[i]} (ran beside the steps above): its output"
+        end_step
+        printf '\n=== %s (ran beside the steps above)\n' "${beside_names[i]}"
         wait "${beside_pids[i]}" || true
         read -r status seconds <"${beside_logs[i]}.result"
         cat "${beside_logs[i]}"

@@ -23,6 +23,3 @@
 // Branch hints: the condition is almost always true, or almost always false.
 #define ORVANTIS_LIKELY(condition) __builtin_expect(static_cast<bool>(condition), 1)
 #define ORVANTIS_UNLIKELY(condition) __builtin_expect(static_cast<bool>(condition), 0)
-
-// Not instrumented by the undefined-behaviour sanitizer.
-#define ORVANTIS_NO_SANITIZE_UNDEFINED __attribute__((no_sanitize_undefined))

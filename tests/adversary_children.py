@@ -243,11 +243,11 @@ class Trap:
     sleeps until the interpreter ends it."""
 
     def __init__(self):
-        self.entered, self.done = False, threading.Event()
+        self.entered, self.done = False, None  # done: the write end of a pipe, in the child
 
     def __call__(self, *args):
         self.entered = True
-        self.done.set()
+        os.write(self.done, b"x")
         while True:
             time.sleep(0.001)
 
@@ -264,8 +264,15 @@ def start_ended_inside(call, trap, check_parked):
     if child == 0:
         os.dup2(write_end, 2)
         sys.ps1 = SleepsAtExit(check_parked)
-        threading.Thread(target=lambda: (call(), trap.done.set()), daemon=True).start()
-        trap.done.wait()
+        done, trap.done = os.pipe()
+        # The call starts once this thread is on its way to the read, which neither makes
+        # nor frees an object: nothing of this thread's refills a free list or collects
+        # while the call runs.
+        go = threading.Lock()
+        go.acquire()
+        threading.Thread(target=lambda: (go.acquire(), call(), os.write(trap.done, b"x")), daemon=True).start()
+        go.release()
+        os.read(done, 1)
         if not trap.entered:
             os._exit(NOT_REACHED)
         sys.exit(0)

@@ -1,7 +1,7 @@
 """The adversary's child programs: Python code that runs in the middle of every operation.
 
-test_adversary.py runs each scenario in a fresh interpreter (main() reads its name and
-arguments from sys.argv). A scenario that finds a fault raises, prints to stderr or
+test_adversary.py runs each scenario in a fresh interpreter (main() calls the function that
+sys.argv names, with the arguments that follow). A scenario that finds a fault raises, prints to stderr or
 crashes; the test wants exit status 0 and an empty stderr.
 """
 
@@ -58,6 +58,14 @@ def is_busy(frame):
     except RuntimeError:
         return True
     return False
+
+
+def wait_until_busy(frame, seconds=10):
+    """Waits until another thread's operation has marked the frame busy; fails after `seconds`."""
+    deadline = time.monotonic() + seconds
+    while not is_busy(frame):
+        assert time.monotonic() < deadline, f"the frame was not busy within {seconds} s"
+        time.sleep(0.001)
 
 
 class WithoutLen:
@@ -237,8 +245,7 @@ def daemon_in_a_load(point):
     path = BLOCKING_POINTS[point]()
     frame = KestraneDataFrame()
     threading.Thread(target=frame.read_csv, args=(path,), daemon=True).start()
-    time.sleep(0.05)
-    assert is_busy(frame), "the load is not running"
+    wait_until_busy(frame)
 
 
 class Trap:
@@ -293,13 +300,6 @@ def outcomes_of(started):
     return outcomes
 
 
-def module_on_stack(code_ranges):
-    """Whether a frame of the module's machine code is on this thread's native stack."""
-    addresses = (ctypes.c_void_p * 512)()
-    depth = LIBC.backtrace(addresses, len(addresses))
-    return any(start <= (address or 0) < end for address in addresses[:depth] for start, end in code_ranges)
-
-
 class Collections:
     """A gc callback that counts the collections that start inside the module, in the
     thread of a call it wraps, and runs `trap` at the k-th. Each collection leaves new
@@ -319,10 +319,16 @@ class Collections:
             return
         if phase == "stop":
             self.keep_new_objects()
-        elif self.anywhere or module_on_stack(self.code):
+        elif self.anywhere or self.module_on_stack():
             self.count += 1
             if self.count == self.k:
                 self.trap()
+
+    def module_on_stack(self):
+        """Whether a frame of the module's machine code is on this thread's native stack."""
+        addresses = (ctypes.c_void_p * 512)()
+        depth = LIBC.backtrace(addresses, len(addresses))
+        return any(start <= (address or 0) < end for address in addresses[:depth] for start, end in self.code)
 
     def keep_new_objects(self):
         self.kept.append(([[] for _ in range(100)], [{} for _ in range(100)], [(i, i) for i in range(2000)]))
@@ -614,21 +620,6 @@ def allocation_sweep(operation):
     raise AssertionError("the sweep did not end")
 
 
-SCENARIOS = {
-    scenario.__name__: scenario
-    for scenario in (
-        gc_walker,
-        signal_walker,
-        daemon_in_a_load,
-        ended_at_each_collection,
-        ended_at_point,
-        fork_while_loading,
-        fork_inside_an_operation,
-        allocation_sweep,
-    )
-}
-
-
 def main():
     name, *arguments = sys.argv[1:]
-    SCENARIOS[name](*arguments)
+    globals()[name](*arguments)

@@ -53,15 +53,8 @@ def pytest_runtest_makereport(item, call):
 def pytest_runtest_call(item):
     """Puts the console fixture's stream back in place once pytest's own capture has resumed."""
     stream = item.funcargs.get("console")
-    if stream is None:
+    with contextlib.nullcontext() if stream is None else contextlib.redirect_stdout(stream):
         yield
-        return
-    saved = sys.stdout
-    sys.stdout = stream
-    try:
-        yield
-    finally:
-        sys.stdout = saved
 
 
 def kill_group(leader):

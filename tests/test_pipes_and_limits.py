@@ -6,10 +6,10 @@ Every test runs in a forked child with a timeout: a regression would hang it or 
 import os
 import signal
 import threading
-import time
 
 import pytest
 from address_space import limit_address_space
+from adversary_children import wait_until_busy
 from message_texts import loaded as LOADED
 from message_texts import reading as READING
 
@@ -53,14 +53,6 @@ def test_a_thread_of_the_same_process_feeds_the_file(tmp_path, console, kind):
     }
 
 
-def is_busy(frame):
-    try:
-        frame.shape()
-    except RuntimeError:
-        return True
-    return False
-
-
 def wait_for_sigint(event):
     """Waits for the event while SIGINT is sent to the process, as Ctrl-C does, with Python's handler in
     place even where the suite started with SIGINT ignored (as `&` in a script starts it)."""
@@ -78,8 +70,7 @@ def test_interrupt_reaches_main_thread_while_a_worker_waits_on_a_fifo(tmp_path, 
     worker = threading.Thread(target=lambda: (results.append(frame.read_csv(path)), loaded.set()))
     worker.start()
     # The frame turns busy before the worker lets other threads run while it opens the FIFO.
-    while not is_busy(frame):
-        time.sleep(0.001)
+    wait_until_busy(frame)
     with pytest.raises(RuntimeError, match=BUSY):
         frame.shape()
     with pytest.raises(KeyboardInterrupt):

@@ -1,5 +1,4 @@
 import contextlib
-import io
 import os
 import shutil
 import signal
@@ -10,33 +9,9 @@ import traceback
 from pathlib import Path
 
 import pytest
+from message_texts import RecordingStream
 
 import orvantis_core
-
-
-class RecordingStream(io.StringIO):
-    """A text stream that remembers every write call and counts flushes."""
-
-    def __init__(self):
-        super().__init__()
-        self.writes = []
-        self.flushes = 0
-
-    def write(self, text):
-        self.writes.append(text)
-        return super().write(text)
-
-    def flush(self):
-        self.flushes += 1
-        super().flush()
-
-    def lines(self):
-        return self.getvalue().splitlines()
-
-    def reset(self):
-        self.seek(0)
-        self.truncate()
-        self.writes.clear()
 
 
 @pytest.hookimpl(hookwrapper=True)

@@ -1,10 +1,10 @@
 """Every console message, and every way writing one can fail, as the exact sequence of write calls."""
 
-import io
 import sys
 
 import message_texts as text
 import pytest
+from message_texts import RecordingStream
 
 from orvantis_core import KestraneDataFrame, merhaba_kestrane
 
@@ -61,26 +61,8 @@ def test_text_that_is_not_utf8_raises_its_own_decode_error_and_writes_nothing(
     assert console.writes == lines_written(text.reading(path))[: 2 * lines_before]
 
 
-class FailingStream(io.StringIO):
-    """Raises OSError on the write call numbered `failing` (from 1)."""
-
-    def __init__(self, failing):
-        super().__init__()
-        self.failing, self.calls = failing, 0
-
-    def write(self, text):
-        self.calls += 1
-        if self.calls == self.failing:
-            raise OSError("disk full")
-        return super().write(text)
-
-
-class SwappingStream(io.StringIO):
-    """Replaces its write attribute during the first write; that line's line feed must still come here."""
-
-    def write(self, text):
-        self.write = lambda text: None
-        return super().write(text)
+def disk_full(stream):
+    raise OSError("disk full")
 
 
 @pytest.mark.parametrize(
@@ -93,9 +75,10 @@ class SwappingStream(io.StringIO):
     [
         (lambda: None, AttributeError, None),
         (object, AttributeError, None),
-        (lambda: FailingStream(failing=1), OSError, 0),
-        (lambda: FailingStream(failing=2), OSError, 1),
-        (SwappingStream, None, 2),
+        (lambda: RecordingStream(1, disk_full), OSError, 0),
+        (lambda: RecordingStream(2, disk_full), OSError, 1),
+        # The first write replaces the stream's write; that line's line feed must still come to the stream.
+        (lambda: RecordingStream(1, lambda stream: setattr(stream, "write", lambda text: None)), None, 2),
     ],
     ids=["None", "without write", "first write raises", "line feed raises", "write swapped"],
 )
@@ -111,22 +94,15 @@ def test_stream_failures_leave_the_operation(monkeypatch, call, line, make_strea
         assert stream.getvalue() == "".join([line, "\n"][:writes_kept])
 
 
-class SwitchingStream:
-    """Records its write calls; after the call numbered `at` (from 1) it moves the later ones to
-    `then`: by putting `then` in sys.stdout, or by making then's write its own write attribute."""
-
-    def __init__(self, at, switch, then):
-        self.writes, self.at, self.switch, self.then = [], at, switch, then
-
-    def write(self, text):
-        self.writes.append(text)
-        if len(self.writes) == self.at and self.switch == "sys.stdout":
-            sys.stdout = self.then
-        elif len(self.writes) == self.at:
-            self.write = self.then.write
+# Ways for a stream to move the later write calls to `then`: by putting `then` in sys.stdout, or by
+# making then's write its own write attribute.
+SWITCHES = {
+    "sys.stdout": lambda stream, then: setattr(sys, "stdout", then),
+    "write": lambda stream, then: setattr(stream, "write", then.write),
+}
 
 
-@pytest.mark.parametrize("switch", ["sys.stdout", "write"])
+@pytest.mark.parametrize("switch", SWITCHES)
 @pytest.mark.parametrize(
     "act, lines, at",
     [
@@ -147,8 +123,8 @@ class SwitchingStream:
 def test_each_line_of_a_cell_finds_the_stream_and_its_write_afresh(csv_file, load, monkeypatch, switch, act, lines, at):
     content = "a,b\nx,1\ny,1\n3,1\n"
     path, frame = csv_file(content), load(content)
-    then = SwitchingStream(0, switch, None)
-    stream = SwitchingStream(at, switch, then)
+    then = RecordingStream()
+    stream = RecordingStream(at, lambda stream: SWITCHES[switch](stream, then))
     monkeypatch.setattr(sys, "stdout", stream)
     act(frame, path)
     written = lines_written(*(line.replace(PATH, path) for line in lines))

@@ -5,7 +5,7 @@ import io
 import sys
 
 import pytest
-from message_texts import PREPROCESSING_STARTED, column_mean, reading
+from message_texts import PREPROCESSING_STARTED, RecordingStream, column_mean, reading
 
 from orvantis_core import KestraneDataFrame
 
@@ -22,20 +22,6 @@ CALLS = {
     "filter_by": lambda f, path: f.filter_by("a", 1),
     "count_nan": lambda f, path: f.count_nan("a"),
 }
-
-
-class CallingStream(io.StringIO):
-    """Calls `action` on the n-th write call."""
-
-    def __init__(self, action, on_write):
-        super().__init__()
-        self.action, self.on_write, self.calls = action, on_write, 0
-
-    def write(self, text):
-        self.calls += 1
-        if self.calls == self.on_write:
-            self.action()
-        return super().write(text)
 
 
 # Per walk: the frame's content, the walk, the write call that calls in, the lines before it, and after it the
@@ -57,7 +43,7 @@ WALKS = {
 def test_a_walk_refuses_calls_from_its_lines(load, csv_file, monkeypatch, call, content, walk, on_write, lines, after):
     frame = load(content) if content else KestraneDataFrame()
     path, other = csv_file("a,b\n1,2\nx,3\n"), csv_file("q\n5\n")
-    stream = CallingStream(lambda: call(frame, other), on_write)
+    stream = RecordingStream(on_write, lambda stream: call(frame, other))
     monkeypatch.setattr(sys, "stdout", stream)
     with pytest.raises(RuntimeError, match=BUSY):
         walk(frame, path)
@@ -69,7 +55,7 @@ def test_a_walk_refuses_calls_from_its_lines(load, csv_file, monkeypatch, call, 
 
 def test_a_call_before_the_walk_keeps_working(load, csv_file, monkeypatch):
     frame = load("a\n1\n")
-    stream = CallingStream(lambda: frame.read_csv(csv_file("a\n7\n")), on_write=1)
+    stream = RecordingStream(1, lambda stream: frame.read_csv(csv_file("a\n7\n")))
     monkeypatch.setattr(sys, "stdout", stream)
     assert frame.get_column("a") == [7.0]
 

@@ -1,8 +1,8 @@
 """The adversary's child programs: Python code that runs in the middle of every operation.
 
-test_adversary.py runs each scenario in a fresh interpreter (main() calls the function that
-sys.argv names, with the arguments that follow). A scenario that finds a fault raises, prints to stderr or
-crashes; the test wants exit status 0 and an empty stderr.
+test_adversary.py runs each scenario in a fresh interpreter: main() calls the function that
+sys.argv names, with the arguments after it. A scenario that finds a fault raises, prints to
+stderr or crashes; the test wants exit status 0 and an empty stderr.
 """
 
 import contextlib
@@ -216,10 +216,10 @@ class SleepsAtExit:
             report(2, b"the ended thread was unwound through the module\n")
 
 
-class SleepingStream(io.StringIO):
-    def write(self, text):
-        time.sleep(0.0001)
-        return super().write(text)
+def stream_with_write(write):
+    stream = io.StringIO()
+    stream.write = write
+    return stream
 
 
 def feed(redirect):
@@ -233,7 +233,10 @@ BLOCKING_POINTS = {
     "read of a FIFO": lambda: (os.mkfifo("rows"), feed("exec >rows; "), "rows")[2],
     "read of a pipe": lambda: f"/dev/fd/{feed('').stdout.fileno()}",
     "read of a regular file": lambda: write("long.csv", "a,b\n" + "1.5,2.25\n" * 3_000_000),
-    "write of a stream": lambda: (setattr(sys, "stdout", SleepingStream()), write("x.csv", "a\n" + "x\n" * 100_000))[1],
+    "write of a stream": lambda: (
+        setattr(sys, "stdout", stream_with_write(lambda text: time.sleep(0.0001))),
+        write("x.csv", "a\n" + "x\n" * 100_000),
+    )[1],
 }
 
 
@@ -420,12 +423,6 @@ class WriteTrappedOnDelete(TrapOnDelete):
         sys.stdout = io.StringIO()
 
 
-def stream_with_write(write):
-    stream = io.StringIO()
-    stream.write = write
-    return stream
-
-
 class Real:
     """A number whose __float__ runs `on_float`; `on_delete` runs in its __del__."""
 
@@ -437,16 +434,11 @@ class Real:
         return 1.0
 
 
-class RefusedError(Exception):
-    def __init__(self, trap):
-        self.on_delete = TrapOnDelete(trap)
-
-
 def refused(trap):
     """A number whose __float__ raises an error that runs `trap` when it is released."""
 
     def raise_error():
-        raise RefusedError(trap)
+        raise ValueError(TrapOnDelete(trap))
 
     return Real(on_float=raise_error)
 

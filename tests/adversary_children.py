@@ -74,37 +74,29 @@ class WithoutLen:
 
 
 # Each operation as a call made ready on a frame loaded from SMALL (everything Python makes
-# for it is made here, so that what runs in the call runs inside the module), and whether
-# it changes the frame.
+# for it is made here, so that what runs in the call runs inside the module).
 OPERATIONS = {
-    "read_csv": (lambda frame: functools.partial(frame.read_csv, write("other.csv", "p,q\n1,abc\n,2\n")), True),
-    "read_csv of a name that is not UTF-8": (
-        lambda f: functools.partial(f.read_csv, write("u.csv", b"\xff\n1\n")),
-        True,
-    ),
-    "read_csv of a missing file": (lambda frame: functools.partial(frame.read_csv, "missing.csv"), False),
-    "get_column": (lambda frame: functools.partial(frame.get_column, B), False),
-    "get_column of a missing column": (lambda frame: functools.partial(frame.get_column, "zz"), False),
-    "get_column of a name that is not encodable": (lambda frame: functools.partial(frame.get_column, "\ud800"), False),
-    "count_nan": (lambda frame: functools.partial(frame.count_nan, B), False),
-    "describe": (lambda frame: frame.describe, False),
-    "describe of a name that is not UTF-8": (
-        lambda frame: (swallowing(quietly, frame.read_csv, write("u.csv", b"\xff\n1\n")), frame.describe)[1],
-        True,
-    ),
-    "shape": (lambda frame: frame.shape, False),
-    "filter_by": (lambda frame: lambda: frame.filter_by(A, 7).get_column(C), False),
-    "auto_preprocess": (lambda frame: frame.auto_preprocess, True),
-    "get_mean": (lambda frame: functools.partial(get_mean, (x for x in range(40))), False),
-    "get_mean of a refused item": (lambda frame: functools.partial(get_mean, [1.0, "x"]), False),
+    "read_csv": lambda frame: functools.partial(frame.read_csv, write("other.csv", "p,q\n1,abc\n,2\n")),
+    "read_csv of a name that is not UTF-8": lambda f: functools.partial(f.read_csv, write("u.csv", b"\xff\n1\n")),
+    "read_csv of a missing file": lambda frame: functools.partial(frame.read_csv, "missing.csv"),
+    "get_column": lambda frame: functools.partial(frame.get_column, B),
+    "get_column of a missing column": lambda frame: functools.partial(frame.get_column, "zz"),
+    "get_column of a name that is not encodable": lambda frame: functools.partial(frame.get_column, "\ud800"),
+    "count_nan": lambda frame: functools.partial(frame.count_nan, B),
+    "describe": lambda frame: frame.describe,
+    "describe of a name that is not UTF-8": lambda frame: (
+        swallowing(quietly, frame.read_csv, write("u.csv", b"\xff\n1\n")),
+        frame.describe,
+    )[1],
+    "shape": lambda frame: frame.shape,
+    "filter_by": lambda frame: lambda: frame.filter_by(A, 7).get_column(C),
+    "auto_preprocess": lambda frame: frame.auto_preprocess,
+    "get_mean": lambda frame: functools.partial(get_mean, (x for x in range(40))),
+    "get_mean of a refused item": lambda frame: functools.partial(get_mean, [1.0, "x"]),
     # len() fails with an error not yet made into an exception object.
-    "get_mean of a sequence without len": (lambda frame: functools.partial(get_mean, WithoutLen()), False),
-    "merhaba_kestrane": (lambda frame: merhaba_kestrane, False),
+    "get_mean of a sequence without len": lambda frame: functools.partial(get_mean, WithoutLen()),
+    "merhaba_kestrane": lambda frame: merhaba_kestrane,
 }
-
-
-def prepared(operation, frame):
-    return OPERATIONS[operation][0](frame)
 
 
 def outcome(call):
@@ -136,7 +128,7 @@ def gc_walker(operation):
     # the operation gives what it gives without them, exceptions included.
     def walked_outcome():
         frame = loaded()
-        return outcome(prepared(operation, frame)), quietly(frame.shape)
+        return outcome(OPERATIONS[operation](frame)), quietly(frame.shape)
 
     calm, collections, kept = walked_outcome(), [], []
 
@@ -371,7 +363,7 @@ def ended_at_each_collection(operation):
     for _ in range(2):
         counter = Collections()
         gc.callbacks[:] = [counter]
-        counter.around(prepared(operation, loaded()))()
+        counter.around(OPERATIONS[operation](loaded()))()
     # Unwound, a thread may crash the program only now and then: each such case runs 10 times.
     unwound = operation in UNWOUND_BY_THE_BINDING_LIBRARY
     started = []
@@ -380,7 +372,7 @@ def ended_at_each_collection(operation):
         for _ in range(10 if unwound else 1):
             trap = Trap()
             gc.callbacks[:] = [collections := Collections(k, trap)]
-            call = collections.around(prepared(operation, loaded()))
+            call = collections.around(OPERATIONS[operation](loaded()))
             started.append(start_ended_inside(call, trap, check_parked=not unwound))
     # The control: a frame dict built in Python, its first collection trapped.
     control = Trap()
@@ -576,8 +568,9 @@ def fork_inside_an_operation():
     assert os.waitstatus_to_exitcode(os.wait()[1]) == 0
 
 
-# The operations whose every C++ allocation is failed in turn.
+# The operations whose every C++ allocation is failed in turn, and those of them that change the frame.
 SWEPT = ["read_csv", "get_column", "count_nan", "describe", "filter_by", "auto_preprocess", "get_mean"]
+CHANGING_THE_FRAME = {"read_csv", "auto_preprocess"}
 
 
 def allocation_sweep(operation):
@@ -588,12 +581,12 @@ def allocation_sweep(operation):
     def state(frame):
         return quietly(lambda: repr((frame.shape(), frame.describe(), [frame.get_column(n) for n in (A, B)])))
 
-    changes_frame = OPERATIONS[operation][1]
+    changes_frame = operation in CHANGING_THE_FRAME
     calm = loaded()
-    quietly(prepared(operation, calm))
+    quietly(OPERATIONS[operation](calm))
     for allocations in range(10_000):
         frame = loaded()
-        before, run = state(frame), prepared(operation, frame)
+        before, run = state(frame), OPERATIONS[operation](frame)
         LIBC.fail_allocation_after(allocations)
         try:
             quietly(run)
@@ -607,7 +600,7 @@ def allocation_sweep(operation):
             print(allocations)
             return
         assert changes_frame or state(frame) == before, (allocations, state(frame), before)
-        quietly(prepared(operation, frame))
+        quietly(OPERATIONS[operation](frame))
         assert state(frame) == state(calm), (allocations, state(frame), state(calm))
     raise AssertionError("the sweep did not end")
 

@@ -154,23 +154,19 @@ void every_cell_over(std::string_view alphabet, std::size_t max_size, Check& che
     }
 }
 
-// Digits that put values at the edges of the paths: the largest and smallest
-// mantissas of each length, 2^53 and its neighbours, the halfway points of
-// 17-digit values, the limits of the double range, and plain runs.
-const std::vector<std::string>& digit_sources() {
-    static const std::vector<std::string> sources = {
+// Each cell of 1 to 24 bytes before its exponent made of a sign (none, '-'
+// or '+') and the first digits of each source, with a point at each place or
+// none, and with each exponent.
+void edge_patterns(Check& check) {
+    // Digits that put values at the edges of the paths: the largest and
+    // smallest mantissas of each length, 2^53 and its neighbours, the halfway
+    // points of 17-digit values, the limits of the double range, and plain runs.
+    static const std::string kSources[] = {
         "999999999999999999999999", "100000000000000000000000", "000000000000000000000000", "000000000000000000000001",
         "900719925474099300000000", "900719925474099250000001", "922337203685477580800000", "184467440737095516150000",
         "179769313486231580793728", "222507385850720138309023", "494065645841246544176568", "500000000000000000000000",
         "123456789012345678901234", "189640897203944170000000", "777777777777777777777777",
     };
-    return sources;
-}
-
-// Each cell of 1 to 24 bytes before its exponent made of a sign (none, '-'
-// or '+') and the first digits of each source, with a point at each place or
-// none, and with each exponent.
-void edge_patterns(Check& check) {
     static constexpr const char* kSigns[] = {"", "-", "+"};
     static constexpr const char* kExponents[] = {"",     "e0",   "e-5",   "e22",   "E23",
                                                  "e-22", "e300", "e-300", "e-320", "e308"};
@@ -180,7 +176,7 @@ void edge_patterns(Check& check) {
         }
     };
     for (std::size_t length = 1; length <= 24; ++length) {
-        for (const std::string& source : digit_sources()) {
+        for (const std::string& source : kSources) {
             for (const std::string_view sign : kSigns) {
                 if (sign.size() > length) {
                     continue;

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 #include <string>
@@ -220,10 +221,7 @@ inline Load reader_load(const std::string& path, std::size_t chunk_size, Duplica
         load.overflow = true;
     }
     for (const std::vector<double>& column : columns) {
-        load.columns.emplace_back();
-        for (const double value : column) {
-            load.columns.back().push_back(bits_of(value));
-        }
+        std::transform(column.begin(), column.end(), std::back_inserter(load.columns.emplace_back()), bits_of);
     }
     return load;
 }

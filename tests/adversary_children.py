@@ -510,10 +510,17 @@ def ended_at_point(point):
     assert outcomes == [(0, ""), (0, "")], f"module, control: {outcomes}"
 
 
-def fork_while_loading(feeds_before_fork, in_child):
+# Where another thread's load waits while the main thread forks: whether the rows come
+# before the fork, and what the frame holds in the child.
+FORK_POINTS = {"open": (False, ((1, 1), [5.0], None)), "read": (True, ((2, 2), None, [2.0, 4.0]))}
+
+
+def fork_while_loading(point):
     # Another thread's load waits in open or in read while the main thread forks. In the
     # child that load is gone: the frame holds what it had done and is usable. In the
     # parent the load goes on to the end.
+    feeds_before_fork, in_child = FORK_POINTS[point]
+
     def state(frame):
         return quietly(lambda: (frame.shape(), frame.get_column("a"), frame.get_column("y")))
 
@@ -526,7 +533,7 @@ def fork_while_loading(feeds_before_fork, in_child):
     frame = loaded("a\n5\n")
     loader = threading.Thread(target=quietly, args=(frame.read_csv, "rows"), daemon=True)
     loader.start()
-    if feeds_before_fork == "True":
+    if feeds_before_fork:
         writer = open_and_write_two_rows()
         # Until the load has taken the rows out of the FIFO, then a moment to convert them.
         while struct.unpack("i", fcntl.ioctl(writer, termios.FIONREAD, bytes(4)))[0]:
@@ -536,7 +543,7 @@ def fork_while_loading(feeds_before_fork, in_child):
     if os.fork() == 0:
         status = 1
         try:
-            assert repr(state(frame)) == in_child, state(frame)
+            assert state(frame) == in_child, state(frame)
             quietly(frame.read_csv, "small.csv")
             assert state(frame) == ((1, 1), [5.0], None)
             status = 0
@@ -544,7 +551,7 @@ def fork_while_loading(feeds_before_fork, in_child):
             os._exit(status)
     assert os.waitstatus_to_exitcode(os.wait()[1]) == 0
     assert is_busy(frame)
-    if feeds_before_fork != "True":
+    if not feeds_before_fork:
         writer = open_and_write_two_rows()
     os.write(writer, b"5,6\n")
     os.close(writer)

@@ -63,24 +63,16 @@ def test_a_daemon_thread_ended_where_python_code_runs(scenario, name):
     scenario("ended_at_point", name)
 
 
-# Another thread's load waits in open or in read while the main thread forks: what the
-# frame holds in the child.
-FORK_POINTS = {
-    "open": (False, ((1, 1), [5.0], None)),
-    "read": (True, ((2, 2), None, [2.0, 4.0])),
-}
-
-
-@pytest.mark.parametrize("feeds_before_fork, in_child", FORK_POINTS.values(), ids=FORK_POINTS.keys())
-def test_fork_while_another_thread_loads(scenario, feeds_before_fork, in_child):
-    scenario("fork_while_loading", feeds_before_fork, repr(in_child))
+@each(scenarios.FORK_POINTS)
+def test_fork_while_another_thread_loads(scenario, name):
+    scenario("fork_while_loading", name)
 
 
 def test_fork_inside_an_operation_keeps_the_frame_busy_in_the_child(scenario):
     scenario("fork_inside_an_operation")
 
 
-@pytest.mark.parametrize("name", scenarios.SWEPT)
+@each(scenarios.SWEPT)
 def test_each_allocation_of_an_operation_failing_in_turn(scenario, fault_shim_env, name):
     # Each operation allocates at least its argument or its result.
     assert int(scenario("allocation_sweep", name, env=fault_shim_env)) > 0

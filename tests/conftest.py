@@ -65,11 +65,9 @@ class Children:
 
     def end_all(self):
         for child in self.started:
-            kill_group(child.pid)
-            child.wait()
-            for pipe in (child.stdin, child.stdout, child.stderr):
-                if pipe:
-                    pipe.close()
+            # Leaving the block closes the child's pipes and waits for it.
+            with child:
+                kill_group(child.pid)
 
 
 @pytest.fixture

@@ -161,7 +161,7 @@ void edge_patterns(Check& check) {
     // Digits that put values at the edges of the paths: the largest and
     // smallest mantissas of each length, 2^53 and its neighbours, the halfway
     // points of 17-digit values, the limits of the double range, and plain runs.
-    static const std::string kSources[] = {
+    static const std::string sources[] = {
         "999999999999999999999999", "100000000000000000000000", "000000000000000000000000", "000000000000000000000001",
         "900719925474099300000000", "900719925474099250000001", "922337203685477580800000", "184467440737095516150000",
         "179769313486231580793728", "222507385850720138309023", "494065645841246544176568", "500000000000000000000000",
@@ -176,7 +176,7 @@ void edge_patterns(Check& check) {
         }
     };
     for (std::size_t length = 1; length <= 24; ++length) {
-        for (const std::string& source : kSources) {
+        for (const std::string& source : sources) {
             for (const std::string_view sign : kSigns) {
                 if (sign.size() > length) {
                     continue;

@@ -133,24 +133,15 @@ private:
     unsigned long long mismatches_ = 0;
 };
 
-// Every cell of 1 to max_size bytes over `alphabet`.
-void every_cell_over(std::string_view alphabet, std::size_t max_size, Check& check) {
-    for (std::size_t size = 1; size <= max_size; ++size) {
-        std::vector<std::size_t> letters(size, 0);
-        std::string cell(size, alphabet[0]);
-        for (;;) {
-            check.cell(cell);
-            std::size_t i = size;
-            while (i > 0 && letters[i - 1] + 1 == alphabet.size()) {
-                letters[i - 1] = 0;
-                cell[i - 1] = alphabet[0];
-                --i;
-            }
-            if (i == 0) {
-                break;
-            }
-            cell[i - 1] = alphabet[++letters[i - 1]];
-        }
+// Every cell of 1 to max_size bytes over `alphabet`, after `prefix`.
+void every_cell_over(std::string_view alphabet, std::size_t max_size, Check& check, const std::string& prefix = "") {
+    if (prefix.size() == max_size) {
+        return;
+    }
+    for (const char letter : alphabet) {
+        const std::string cell = prefix + letter;
+        check.cell(cell);
+        every_cell_over(alphabet, max_size, check, cell);
     }
 }
 

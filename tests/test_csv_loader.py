@@ -1,8 +1,6 @@
-import contextlib
 import ctypes
 import errno
 import functools
-import io
 import os
 import shutil
 import struct
@@ -10,7 +8,7 @@ import subprocess
 from decimal import Decimal
 
 import pytest
-from hypothesis import assume, example, given, settings
+from hypothesis import HealthCheck, assume, example, given, settings
 from hypothesis import strategies as st
 from message_texts import FILE_NOT_OPENED, reading
 from message_texts import loaded as summary
@@ -185,17 +183,14 @@ def reference_load(document):
     return ([name.decode() for name in names], [(name.decode(), data[name]) for name in sorted(data)]), warnings
 
 
-def load_outcome(tmp_path_factory, document):
+def load_outcome(csv_file, console, document):
     """The load of a document in reference_load's terms."""
-    path = tmp_path_factory.mktemp("document") / "document.csv"
-    path.write_bytes(document)
-    out = io.StringIO()
+    console.reset()
     try:
-        with contextlib.redirect_stdout(out):
-            result = KestraneDataFrame().read_csv(str(path))
+        result = KestraneDataFrame().read_csv(csv_file(document))
     except IndexError as error:
         return str(error)
-    return frame_bits(result), out.getvalue().splitlines()[1:-1]
+    return frame_bits(result), console.lines()[1:-1]
 
 
 digits = st.text("0123456789", min_size=1, max_size=30)
@@ -211,13 +206,13 @@ cells = st.one_of(
 )
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=300, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(cell=cells)
 @example(cell="2.2250738585072012e-308")
-def test_cell_conversion_matches_c_library(tmp_path_factory, cell):
+def test_cell_conversion_matches_c_library(csv_file, console, cell):
     assume(not any(c in cell for c in "\n,"))
     document = f"a\n{cell}\n".encode()
-    assert load_outcome(tmp_path_factory, document) == reference_load(document)
+    assert load_outcome(csv_file, console, document) == reference_load(document)
 
 
 def rounding_modes():
@@ -250,14 +245,13 @@ MODE_CELLS = (
 @pytest.mark.forked(timeout=60)
 @pytest.mark.parametrize("mode", ROUNDING_MODES)
 @pytest.mark.parametrize("extra", [b"", b"1.7976931348623158e308"])
-def test_cells_round_as_the_c_library_in_every_rounding_mode(csv_file, mode, extra):
+def test_cells_round_as_the_c_library_in_every_rounding_mode(csv_file, console, mode, extra):
     path = csv_file(b"a\n" + b"\n".join([*MODE_CELLS, extra]))
     assert _libc.fesetround(ROUNDING_MODES[mode]) == 0
     expected = [QUIET_NAN if cell == b"nan" else strtod(cell) or QUIET_NAN for cell in [*MODE_CELLS, extra] if cell]
     frame, range_error = KestraneDataFrame(), []
     try:
-        with contextlib.redirect_stdout(io.StringIO()):
-            frame.read_csv(path)
+        frame.read_csv(path)
     except IndexError as error:
         range_error = [str(error)]
     assert [bits(value) for value in frame.get_column("a")] + range_error == expected
@@ -297,17 +291,17 @@ reference_rows = st.lists(
 )
 
 
-@settings(max_examples=40, deadline=None)
+@settings(max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture])
 @given(
     header=st.lists(st.sampled_from([b"a", b"b", b"", b"c\r", b"\r"]), max_size=5).map(b",".join),
     rows=reference_rows,
     size=st.sampled_from([0, 300_000]),
     last_line_feed=st.booleans(),
 )
-def test_large_documents_match_plain_splitting(tmp_path_factory, header, rows, size, last_line_feed):
+def test_large_documents_match_plain_splitting(csv_file, console, header, rows, size, last_line_feed):
     """Documents past 300 kB cut cells at the boundaries of the reads and of the separator index."""
     body = b"".join(row + end for row, end in rows)
     document = header + b"\n" + body * (1 + size // max(len(body), 1))
     if not last_line_feed:
         document = document.rstrip(b"\n")
-    assert load_outcome(tmp_path_factory, document) == reference_load(document)
+    assert load_outcome(csv_file, console, document) == reference_load(document)

@@ -21,6 +21,8 @@
 
 #include <locale.h>
 #include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "csv/reader.hpp"
 
@@ -196,13 +198,18 @@ inline Conversion conversion_by(CellConversion convert, std::string_view cell) {
     }
 }
 
-// The load of the file at `path` through csv::Reader, reading `chunk_size`
-// bytes at a time. Throws std::runtime_error when the reader cannot open the
-// file, and what the reader throws but the overflow.
-inline Load reader_load(const std::string& path, std::size_t chunk_size, Duplicates duplicates) {
-    csv::Reader reader(path, [] {}, chunk_size);
-    if (!reader.is_open()) {
-        throw std::runtime_error("the reader cannot open " + path);
+// The load of `document` through csv::Reader, from a file of its own in
+// memory, reading `chunk_size` bytes at a time. Throws std::runtime_error when
+// the file cannot be made or opened, and what the reader throws but the overflow.
+inline Load reader_load(std::string_view document, std::size_t chunk_size, Duplicates duplicates) {
+    const int fd = ::memfd_create("reference_load", MFD_CLOEXEC);
+    const auto size = static_cast<ssize_t>(document.size());
+    const bool written = fd >= 0 && ::write(fd, document.data(), document.size()) == size;
+    // The reader opens a descriptor of its own, at the file's start.
+    csv::Reader reader("/proc/self/fd/" + std::to_string(fd), [] {}, chunk_size);
+    ::close(fd);
+    if (!written || !reader.is_open()) {
+        throw std::runtime_error("the reader cannot open the document in a file in memory");
     }
     Load load;
     load.names = reader.read_header();

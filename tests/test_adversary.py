@@ -34,19 +34,21 @@ def each(table):
     return pytest.mark.parametrize("name", list(table))
 
 
-@each(scenarios.OPERATIONS)
-def test_gc_callbacks_walking_every_container(scenario, name):
-    scenario("gc_walker", name)
+def plays(scenario_name, table):
+    """A test that plays the scenario with each name of its table in turn."""
+
+    @each(table)
+    def test(scenario, name):
+        scenario(scenario_name, name)
+
+    return test
 
 
-@each(scenarios.LONG_OPERATIONS)
-def test_signal_handlers_walking_every_container(scenario, name):
-    scenario("signal_walker", name)
-
-
-@each(scenarios.BLOCKING_POINTS)
-def test_a_daemon_thread_in_a_load_when_the_program_ends(scenario, name):
-    scenario("daemon_in_a_load", name)
+test_gc_callbacks_walking_every_container = plays("gc_walker", scenarios.OPERATIONS)
+test_signal_handlers_walking_every_container = plays("signal_walker", scenarios.LONG_OPERATIONS)
+test_a_daemon_thread_in_a_load_when_the_program_ends = plays("daemon_in_a_load", scenarios.BLOCKING_POINTS)
+test_a_daemon_thread_ended_where_python_code_runs = plays("ended_at_point", scenarios.POINTS)
+test_fork_while_another_thread_loads = plays("fork_while_loading", scenarios.FORK_POINTS)
 
 
 @each(scenarios.OPERATIONS)
@@ -56,16 +58,6 @@ def test_a_daemon_thread_ended_at_each_collection_of_an_operation(scenario, name
     # How many collections inside the module the thread was ended at: count_nan makes no
     # object that the collector tracks.
     assert (int(scenario("ended_at_each_collection", name)) > 0) == (name != "count_nan")
-
-
-@each(scenarios.POINTS)
-def test_a_daemon_thread_ended_where_python_code_runs(scenario, name):
-    scenario("ended_at_point", name)
-
-
-@each(scenarios.FORK_POINTS)
-def test_fork_while_another_thread_loads(scenario, name):
-    scenario("fork_while_loading", name)
 
 
 def test_fork_inside_an_operation_keeps_the_frame_busy_in_the_child(scenario):

@@ -1,8 +1,9 @@
-"""The adversary's child programs: Python code that runs in the middle of every operation.
+"""The tests' child programs: the adversary's scenarios, Python code that runs in the middle
+of every operation (test_adversary.py), and loads that fail (test_load_failures.py).
 
-test_adversary.py runs each scenario in a fresh interpreter: main() calls the function that
-sys.argv names, with the arguments after it. A scenario that finds a fault raises, prints to
-stderr or crashes; the test wants exit status 0 and an empty stderr.
+The tests run each program in a fresh interpreter, with LAUNCH: main() calls the function
+that sys.argv names, with the arguments after it. A scenario that finds a fault raises,
+prints to stderr or crashes; the test wants exit status 0 and an empty stderr.
 """
 
 import contextlib
@@ -11,8 +12,10 @@ import fcntl
 import functools
 import gc
 import io
+import json
 import os
 import re
+import resource
 import signal
 import struct
 import subprocess
@@ -28,6 +31,7 @@ from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
 A, B, C = (f"a_name_longer_than_a_short_string_{letter}" for letter in "abc")
 SMALL = f"{A},{B},{C},{A}\n1,x,,1\n,3,4,5\n7,,nan,9\n"
 LIBC = ctypes.CDLL(None)
+LAUNCH = f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r}); import adversary_children as a; a.main()"
 
 
 def write(path, text):
@@ -610,6 +614,43 @@ def allocation_sweep(operation):
         quietly(OPERATIONS[operation](frame))
         assert state(frame) == state(calm), (allocations, state(frame), state(calm))
     raise AssertionError("the sweep did not end")
+
+
+def limit_address_space(extra_bytes):
+    """Caps the process's address space at its present size plus `extra_bytes`."""
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    resource.setrlimit(resource.RLIMIT_AS, (size + extra_bytes, size + extra_bytes))
+
+
+# What failing_load does before its load: the read after the next one fails (through the
+# fault shim), the address space is capped at as many megabytes more, or nothing.
+BEFORE_THE_LOAD = {
+    "a failing read": lambda: LIBC.fail_read_after(1),
+    "a capped address space": lambda megabytes: limit_address_space(int(megabytes) << 20),
+    "nothing": lambda: None,
+}
+
+
+def failing_load(path, before, *arguments):
+    # A frame loaded from "z\n9\n" loads `path` after BEFORE_THE_LOAD[before](*arguments);
+    # prints "ready" before that load, then its outcome as JSON: the exception, the load's
+    # console lines, the frame's shape and columns afterwards. Python leaves SIGINT alone
+    # when it starts ignored, as it does under a suite run with `&` in a script.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
+    frame = loaded("z\n9\n")
+    BEFORE_THE_LOAD[before](*arguments)
+    console, outcome = io.StringIO(), {"error": None}
+    print("ready", flush=True)
+    try:
+        with contextlib.redirect_stdout(console):
+            frame.read_csv(path)
+    except BaseException as error:
+        outcome.update(error=type(error).__name__, errno=getattr(error, "errno", None))
+        outcome.update(filename=getattr(error, "filename", None))
+    outcome["lines"] = console.getvalue().splitlines()
+    outcome.update(shape=quietly(frame.shape), columns={name: quietly(frame.get_column, name) for name in "za"})
+    print(json.dumps(outcome), flush=True)
 
 
 def main():

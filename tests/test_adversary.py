@@ -9,12 +9,9 @@ a session of its own, whose whole process group is killed however the test ends.
 """
 
 import os
-from pathlib import Path
 
 import adversary_children as scenarios
 import pytest
-
-LAUNCH = f"import sys; sys.path.insert(0, {str(Path(__file__).parent)!r}); import adversary_children as a; a.main()"
 
 
 @pytest.fixture
@@ -23,7 +20,7 @@ def scenario(children, tmp_path):
     stdout. The child must exit with status 0 and write nothing to stderr."""
 
     def run(name, *arguments, env=None):
-        status, out, err = children.run(LAUNCH, name, *arguments, cwd=tmp_path, env=env, timeout=300)
+        status, out, err = children.run(scenarios.LAUNCH, name, *arguments, cwd=tmp_path, env=env, timeout=300)
         assert (status, err) == (0, ""), f"exit status {status}\n{err}"
         return out
 

@@ -8,8 +8,7 @@ import signal
 import threading
 
 import pytest
-from address_space import limit_address_space
-from adversary_children import wait_until_busy
+from adversary_children import limit_address_space, wait_until_busy
 from message_texts import loaded as LOADED
 from message_texts import reading as READING
 

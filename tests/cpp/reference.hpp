@@ -155,12 +155,8 @@ inline Load expected_load(std::string_view text, Duplicates duplicates) {
         lines.pop_back();
     }
     const std::string header = without_carriage_returns(lines[0]);
-    for (const std::string_view name : split(header, ',')) {
-        load.names.emplace_back(name);
-    }
-    if (load.names.back().empty()) {
-        load.names.pop_back();
-    }
+    const std::vector<std::string_view> names = split(header, ',');
+    load.names.assign(names.begin(), names.end() - (names.back().empty() ? 1 : 0));
     const std::vector<std::size_t> columns = column_of_positions(load.names, duplicates);
     load.columns.resize(columns.size());
     for (std::size_t line = 1; line < lines.size(); ++line) {

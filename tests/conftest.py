@@ -53,12 +53,13 @@ class Children:
 
     @staticmethod
     def finish(child, timeout=120):
-        """Waits for the child; returns (exit status, stdout, stderr). Outliving the timeout fails the test."""
+        """Waits for the child; returns (stdout, stderr). Exiting nonzero or outliving the timeout fails the test."""
         try:
             out, err = child.communicate(timeout=timeout)
         except subprocess.TimeoutExpired:
             pytest.fail(f"the child interpreter did not end within {timeout} s")
-        return child.returncode, out, err
+        assert child.returncode == 0, f"exit status {child.returncode}\n{err}"
+        return out, err
 
     def run(self, script, *args, timeout=120, **options):
         return self.finish(self.start(script, *args, **options), timeout)

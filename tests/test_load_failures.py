@@ -19,8 +19,7 @@ from message_texts import reading as READING
 
 
 def finish_child(children, child):
-    status, out, err = children.finish(child, timeout=30)
-    assert status == 0, err
+    out, _ = children.finish(child, timeout=30)
     return json.loads(out.splitlines()[-1])
 
 

@@ -70,8 +70,7 @@ OTHER_CPYTHONS = [pytest.param(other.executable, id=other.version) for other in 
 def test_other_interpreter_versions_refuse_the_module(tmp_path, children, python):
     # The loader must let every such interpreter reach the version check, whatever it exports.
     (tmp_path / "orvantis_core.so").symlink_to(orvantis_core.__file__)
-    status, out, err = children.run(IMPORT_FROM, tmp_path, python=(python, "-I"), timeout=60)
-    assert status == 0, err
+    out, _ = children.run(IMPORT_FROM, tmp_path, python=(python, "-I"), timeout=60)
     outcome, message, version = json.loads(out)
     assert (outcome, message) == (
         "ImportError",
@@ -172,8 +171,7 @@ def test_sub_interpreters_refuse_the_module(children, import_in_main_first):
         "except si.RunFailedError as e:\n    print(e)\n"
         "import orvantis_core\norvantis_core.merhaba_kestrane()\n"
     )
-    status, out, err = children.run(script, timeout=60)
-    assert status == 0, err
+    out, _ = children.run(script, timeout=60)
     assert out.splitlines() == [
         "<class 'ImportError'>: orvantis_core does not support sub-interpreters; import it in the main interpreter",
         GREETING,

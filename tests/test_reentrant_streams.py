@@ -48,7 +48,6 @@ def test_a_walk_refuses_calls_from_its_lines(load, csv_file, monkeypatch, call, 
     with pytest.raises(RuntimeError, match=BUSY):
         walk(frame, path)
     assert stream.getvalue() == "".join(line.replace("{path}", path) + "\n" for line in lines)
-    monkeypatch.setattr(sys, "stdout", io.StringIO())
     shape, name, cells = after
     assert (frame.shape(), frame.get_column(name)) == (shape, cells)
 

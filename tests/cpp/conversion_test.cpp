@@ -339,12 +339,7 @@ bool check_rounding_modes() {
 }
 
 // The checks of csv::parse_cell, each a name and the cells it is given.
-struct CellSet {
-    const char* name;
-    void (*cells)(Check&);
-};
-
-constexpr CellSet kCellSets[] = {
+constexpr std::pair<const char*, void (*)(Check&)> kCellSets[] = {
     {"every cell of 1 to 6 bytes over '0123456789.-+eE '",
      [](Check& check) { every_cell_over("0123456789.-+eE ", 6, check); }},
     {"every cell of 1 to 5 bytes over 'iInNaAfFtyx0p.- \\r'",
@@ -371,9 +366,9 @@ int main() {
         return 1;
     }
     bool passed = true;
-    for (const CellSet& set : kCellSets) {
-        Check check(set.name, csv::parse_cell);
-        set.cells(check);
+    for (const auto& [name, cells] : kCellSets) {
+        Check check(name, csv::parse_cell);
+        cells(check);
         passed = check.report() && passed;
     }
     passed = check_rounding_modes() && passed;

@@ -39,17 +39,14 @@ def write_in_pieces(open_writer, content):
 @pytest.mark.parametrize("kind", ["pipe", "fifo"])
 def test_a_thread_of_the_same_process_feeds_the_file(tmp_path, console, kind):
     path, open_writer = open_source(tmp_path, kind)
-    a_values = list(range(100_000))
+    a_values = [float(value) for value in range(100_000)]
     content = ("a,b\n" + "".join(f"{value},{value / 4}\n" for value in a_values)).encode()
     writer = threading.Thread(target=write_in_pieces, args=(open_writer, content))
     writer.start()
     result = KestraneDataFrame().read_csv(path)
     writer.join()
     assert console.lines() == [READING(path), LOADED(len(a_values), 2)]
-    assert result == {
-        "columns": ["a", "b"],
-        "data": {"a": [float(value) for value in a_values], "b": [value / 4 for value in a_values]},
-    }
+    assert result == {"columns": ["a", "b"], "data": {"a": a_values, "b": [value / 4 for value in a_values]}}
 
 
 def wait_for_sigint(event):

@@ -15,10 +15,7 @@ from orvantis_core import KestraneDataFrame, get_mean
 STATS = ("count", "max", "mean", "min", "std")
 NAMED = ",a b,A\nnan,2,3\n4,,6\n"  # columns "" = [nan, 4], "a b" = [2, nan], "A" = [3, 6]
 nan, inf = math.nan, math.inf
-
-
-class FloatSubclass(float):
-    pass
+FloatSubclass = type("FloatSubclass", (float,), {})
 
 
 @pytest.mark.parametrize(

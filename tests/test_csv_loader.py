@@ -165,12 +165,8 @@ def test_load_error_keeps_the_rows_and_lines_before_it(csv_file, console, load, 
 def reference_load(document):
     """The frame dict bits and warning lines of a document, from plain splitting and the C library; "stod"
     where a cell overflows."""
-    lines = [line.replace(b"\r", b"") for line in document.split(b"\n")]
-    if lines[-1] == b"":
-        lines.pop()
-    names = lines[0].split(b",") if lines and lines[0] else []
-    if names and names[-1] == b"":
-        names.pop()
+    lines = [line.replace(b"\r", b"") for line in document.removesuffix(b"\n").split(b"\n")]
+    names = lines[0].removesuffix(b",").split(b",") if lines[0] else []
     data, warnings = {name: [] for name in names}, []
     for line in lines[1:]:
         for name, cell in zip(names, line.split(b",") if line else [], strict=False):

@@ -22,6 +22,7 @@
 #include <locale.h>
 #include <stdlib.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "csv/reader.hpp"
@@ -198,7 +199,8 @@ inline Conversion conversion_by(CellConversion convert, std::string_view cell) {
 // memory, reading `chunk_size` bytes at a time. Throws std::runtime_error when
 // the file cannot be made or opened, and what the reader throws but the overflow.
 inline Load reader_load(std::string_view document, std::size_t chunk_size, Duplicates duplicates) {
-    const int fd = ::memfd_create("reference_load", MFD_CLOEXEC);
+    // Through syscall(): the wheels' toolchain links against glibc 2.17, which lacks memfd_create.
+    const int fd = static_cast<int>(::syscall(SYS_memfd_create, "reference_load", MFD_CLOEXEC));
     const auto size = static_cast<ssize_t>(document.size());
     const bool written = fd >= 0 && ::write(fd, document.data(), document.size()) == size;
     // The reader opens a descriptor of its own, at the file's start.

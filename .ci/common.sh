@@ -28,36 +28,57 @@ wheel_tools() {
 
 step_names=()
 step_seconds=()
+step_cpus=()
 step_started=
-# step NAME: ends the step before (its time is kept) and starts the next.
+step_cpu=0
+# step NAME: ends the step before (its times are kept) and starts the next.
 step() {
     end_step
     step_names+=("$1")
     step_started=$SECONDS
+    step_cpu=0
     printf '\n=== %s\n' "$1"
 }
 end_step() {
     if [[ -n "$step_started" ]]; then
         step_seconds+=($((SECONDS - step_started)))
-        echo "--- ${step_names[-1]}: $((SECONDS - step_started)) s"
+        step_cpus+=("$step_cpu")
+        echo "--- ${step_names[-1]}: $((SECONDS - step_started)) s, $step_cpu s of CPU"
         step_started=
     fi
 }
-# record_step NAME SECONDS: a step that ran beside the others.
+# record_step NAME SECONDS CPU_SECONDS: a step that ran beside the others.
 record_step() {
     end_step
     step_names+=("$1")
     step_seconds+=("$2")
+    step_cpus+=("$3")
 }
-# The table of steps and their seconds, and the whole run's.
+# The table of steps with their wall and CPU seconds, and the whole run's.
 print_step_times() {
     end_step
-    local i
-    printf '\n| step | seconds |\n|---|---:|\n'
+    local i cpu=0
+    printf '\n| step | seconds | CPU seconds |\n|---|---:|---:|\n'
     for i in "${!step_names[@]}"; do
-        printf '| %s | %s |\n' "${step_names[i]}" "${step_seconds[i]}"
+        printf '| %s | %s | %s |\n' "${step_names[i]}" "${step_seconds[i]}" "${step_cpus[i]}"
+        cpu=$((cpu + step_cpus[i]))
     done
-    printf '| whole run (wall) | %s |\n' "$SECONDS"
+    printf '| whole run | %s | %s |\n' "$SECONDS" "$cpu"
+}
+
+# with_cpu_time FILE COMMAND...: runs COMMAND in a subshell of its own, whose children are
+# COMMAND's only, and writes the CPU seconds (user and system) they took to FILE.
+with_cpu_time() {
+    local file=$1
+    shift
+    (
+        status=0
+        "$@" || status=$?
+        times >"$file.times"
+        awk 'NR == 2 { for (i = 1; i <= 2; i++) { split($i, part, "m"); sum += part[1] * 60 + part[2] }
+            printf "%d\n", sum + 0.5 }' "$file.times" >"$file"
+        exit "$status"
+    )
 }
 
 failed=()
@@ -74,8 +95,8 @@ beside() {
     shift 3
     {
         local started=$SECONDS status=0
-        "$@" >"$log" 2>&1 || status=$?
-        echo "$status $((SECONDS - started))" >"$log.result"
+        with_cpu_time "$log.cpu" "$@" >"$log" 2>&1 || status=$?
+        echo "$status $((SECONDS - started)) $(cat "$log.cpu")" >"$log.result"
     } &
     beside_names+=("$name")
     beside_fixes+=("$fix")
@@ -83,27 +104,31 @@ beside() {
     beside_pids+=($!)
 }
 finish_beside() {
-    local i status seconds
+    local i status seconds cpu
     for i in "${!beside_pids[@]}"; do
         end_step
         printf '\n=== %s (ran beside the steps above)\n' "${beside_names[i]}"
         wait "${beside_pids[i]}" || true
-        read -r status seconds <"${beside_logs[i]}.result"
+        read -r status seconds cpu <"${beside_logs[i]}.result"
         cat "${beside_logs[i]}"
         if ((status != 0)); then
             printf 'FAILED: %s\n  fix: %s\n' "${beside_names[i]}" "${beside_fixes[i]}"
             failed+=("${beside_names[i]}")
         fi
-        record_step "${beside_names[i]} (beside the others)" "$seconds"
+        record_step "${beside_names[i]} (beside the others)" "$seconds" "$cpu"
     done
 }
-# check FIX COMMAND...: runs COMMAND; on failure prints FIX and remembers the step.
+# check FIX COMMAND...: runs COMMAND in a subshell, its CPU time counted in the step's; on
+# failure prints FIX and remembers the step.
 check() {
-    local fix=$1
+    local fix=$1 cpu
     shift
     echo "+ $*"
-    if ! "$@"; then
+    cpu=$(mktemp)
+    if ! with_cpu_time "$cpu" "$@"; then
         printf 'FAILED: %s\n  fix: %s\n' "$*" "$fix"
         failed+=("$*")
     fi
+    step_cpu=$((step_cpu + $(cat "$cpu")))
+    rm -f "$cpu" "$cpu.times"
 }

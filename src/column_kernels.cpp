@@ -1,7 +1,13 @@
 // describe's two passes, count_nan's count and filter_by's scan and copy, over
-// pairs of doubles: two columns side by side in describe (each lane one
-// column's chain, in that column's row order), two neighbouring cells of one
-// column in the compares.
+// vectors of doubles: several columns side by side in describe (each lane one
+// column's chain, in that column's row order), neighbouring cells of one
+// column in the compares. The vectors are pairs (SSE2, NEON, or the scalar
+// twin), and on x86-64 processors that have AVX2, quads.
+//
+// The passes read a cache line of rows at a time and ask for the cells some
+// way ahead of those they read: the processor's own prefetcher follows a
+// stream only within a page, so each new 4 KiB page would otherwise start
+// with a wait for memory, on every column at once.
 
 #include "column_kernels.hpp"
 
@@ -21,123 +27,226 @@ namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
-// Two doubles (Pair), a mask of two lanes where a compare holds (Mask), and
-// two 64-bit counts (Counts), with the operations the passes need. Lane 0
-// comes from the first argument or the lower address. only(where, x) is x
-// where the mask holds and 0.0 elsewhere.
+// The doubles of a 64-byte cache line: the passes take the rows a line at a time.
+constexpr std::size_t kLineCells = 8;
+
+// How far ahead of the row it reads a pass asks for a column's cells, in
+// cells: for each of several columns read together, and for one column alone.
+// On 1M-row columns (AMD EPYC, 4 KiB pages) these were the best of 256 to
+// 8192 bytes ahead.
+constexpr std::size_t kAheadOfEach = 64;
+constexpr std::size_t kAheadOfOne = 256;
+
+void prefetch(ColumnView column, std::size_t row, std::size_t ahead) {
+    if (row + ahead < column.size) {
+        ORVANTIS_PREFETCH(column.cells + row + ahead);
+    }
+}
+
+// A vector of doubles (Vector), a mask of its lanes where a compare holds
+// (Mask) and a 64-bit count per lane (Counts), with the operations the passes
+// need. Lane 0 comes from the first column or the lowest address. only(where,
+// x) is x where the mask holds and 0.0 elsewhere. load_rows gives two rows of
+// kWidth columns: lane i of rows[0] is the cell `row` of column i, of rows[1]
+// the cell `row + 1`.
 #if defined(ORVANTIS_SSE2)
 
-using Pair = __m128d;
-using Mask = __m128d;
-using Counts = __m128i;
+struct Pairs {
+    using Vector = __m128d;
+    using Mask = __m128d;
+    using Counts = __m128i;
+    static constexpr std::size_t kWidth = 2;
 
-Pair load_across(const double* first, const double* second) { return _mm_loadh_pd(_mm_load_sd(first), second); }
-Pair load_along(const double* cells) { return _mm_loadu_pd(cells); }
-Pair broadcast(double x) { return _mm_set1_pd(x); }
-Pair add(Pair x, Pair y) { return _mm_add_pd(x, y); }
-Pair subtract(Pair x, Pair y) { return _mm_sub_pd(x, y); }
-Pair multiply(Pair x, Pair y) { return _mm_mul_pd(x, y); }
-Mask not_nan(Pair x) { return _mm_cmpord_pd(x, x); }
-Mask equal(Pair x, Pair y) { return _mm_cmpeq_pd(x, y); }
-Pair only(Mask where, Pair x) { return _mm_and_pd(where, x); }
-// x > max ? x : max and x < min ? x : min, lane by lane: what MAXPD and MINPD
-// give, their second operand unless the first is greater (or less).
-Pair greater_of(Pair x, Pair max) { return _mm_max_pd(x, max); }
-Pair less_of(Pair x, Pair min) { return _mm_min_pd(x, min); }
-Counts no_counts() { return _mm_setzero_si128(); }
-// A mask lane is all ones, -1 as an integer: subtracting it adds 1.
-Counts count_where(Counts counts, Mask where) { return _mm_sub_epi64(counts, _mm_castpd_si128(where)); }
-unsigned mask_bits(Mask where) { return static_cast<unsigned>(_mm_movemask_pd(where)); }
-std::array<double, 2> lanes(Pair x) {
-    std::array<double, 2> out{};
-    _mm_storeu_pd(out.data(), x);
-    return out;
-}
-std::array<std::uint64_t, 2> lanes(Counts counts) {
-    std::array<std::uint64_t, 2> out{};
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out.data()), counts);
-    return out;
-}
+    static Vector load(const double* cells) { return _mm_loadu_pd(cells); }
+    static void load_rows(const double* const* columns, std::size_t row, Vector (&rows)[2]) {
+        const Vector first = _mm_loadu_pd(columns[0] + row);
+        const Vector second = _mm_loadu_pd(columns[1] + row);
+        rows[0] = _mm_unpacklo_pd(first, second);
+        rows[1] = _mm_unpackhi_pd(first, second);
+    }
+    static Vector broadcast(double x) { return _mm_set1_pd(x); }
+    static Vector add(Vector x, Vector y) { return _mm_add_pd(x, y); }
+    static Vector subtract(Vector x, Vector y) { return _mm_sub_pd(x, y); }
+    static Vector multiply(Vector x, Vector y) { return _mm_mul_pd(x, y); }
+    static Mask not_nan(Vector x) { return _mm_cmpord_pd(x, x); }
+    static Mask equal(Vector x, Vector y) { return _mm_cmpeq_pd(x, y); }
+    static Vector only(Mask where, Vector x) { return _mm_and_pd(where, x); }
+    // x > max ? x : max and x < min ? x : min, lane by lane: what MAXPD and MINPD
+    // give, their second operand unless the first is greater (or less).
+    static Vector greater_of(Vector x, Vector max) { return _mm_max_pd(x, max); }
+    static Vector less_of(Vector x, Vector min) { return _mm_min_pd(x, min); }
+    static Counts no_counts() { return _mm_setzero_si128(); }
+    // A mask lane is all ones, -1 as an integer: subtracting it adds 1.
+    static Counts count_where(Counts counts, Mask where) { return _mm_sub_epi64(counts, _mm_castpd_si128(where)); }
+    static unsigned mask_bits(Mask where) { return static_cast<unsigned>(_mm_movemask_pd(where)); }
+    static void store(Vector x, double* out) { _mm_storeu_pd(out, x); }
+    static void store(Counts counts, std::uint64_t* out) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), counts);
+    }
+};
 
 #elif defined(ORVANTIS_NEON)
 
-using Pair = float64x2_t;
-using Mask = uint64x2_t;
-using Counts = uint64x2_t;
+struct Pairs {
+    using Vector = float64x2_t;
+    using Mask = uint64x2_t;
+    using Counts = uint64x2_t;
+    static constexpr std::size_t kWidth = 2;
 
-Pair load_across(const double* first, const double* second) { return vcombine_f64(vld1_f64(first), vld1_f64(second)); }
-Pair load_along(const double* cells) { return vld1q_f64(cells); }
-Pair broadcast(double x) { return vdupq_n_f64(x); }
-Pair add(Pair x, Pair y) { return vaddq_f64(x, y); }
-Pair subtract(Pair x, Pair y) { return vsubq_f64(x, y); }
-Pair multiply(Pair x, Pair y) { return vmulq_f64(x, y); }
-Mask not_nan(Pair x) { return vceqq_f64(x, x); }
-Mask equal(Pair x, Pair y) { return vceqq_f64(x, y); }
-Pair only(Mask where, Pair x) { return vreinterpretq_f64_u64(vandq_u64(where, vreinterpretq_u64_f64(x))); }
-// Compare and select: FMAX and FMIN order -0.0 below 0.0 and return NaN.
-Pair greater_of(Pair x, Pair max) { return vbslq_f64(vcgtq_f64(x, max), x, max); }
-Pair less_of(Pair x, Pair min) { return vbslq_f64(vcltq_f64(x, min), x, min); }
-Counts no_counts() { return vdupq_n_u64(0); }
-// A mask lane is all ones, -1 modulo 2^64: subtracting it adds 1.
-Counts count_where(Counts counts, Mask where) { return vsubq_u64(counts, where); }
-unsigned mask_bits(Mask where) {
-    return static_cast<unsigned>((vgetq_lane_u64(where, 0) & 1U) | (vgetq_lane_u64(where, 1) & 2U));
-}
-std::array<double, 2> lanes(Pair x) { return {vgetq_lane_f64(x, 0), vgetq_lane_f64(x, 1)}; }
-std::array<std::uint64_t, 2> lanes(Counts counts) { return {vgetq_lane_u64(counts, 0), vgetq_lane_u64(counts, 1)}; }
+    static Vector load(const double* cells) { return vld1q_f64(cells); }
+    static void load_rows(const double* const* columns, std::size_t row, Vector (&rows)[2]) {
+        const Vector first = vld1q_f64(columns[0] + row);
+        const Vector second = vld1q_f64(columns[1] + row);
+        rows[0] = vzip1q_f64(first, second);
+        rows[1] = vzip2q_f64(first, second);
+    }
+    static Vector broadcast(double x) { return vdupq_n_f64(x); }
+    static Vector add(Vector x, Vector y) { return vaddq_f64(x, y); }
+    static Vector subtract(Vector x, Vector y) { return vsubq_f64(x, y); }
+    static Vector multiply(Vector x, Vector y) { return vmulq_f64(x, y); }
+    static Mask not_nan(Vector x) { return vceqq_f64(x, x); }
+    static Mask equal(Vector x, Vector y) { return vceqq_f64(x, y); }
+    static Vector only(Mask where, Vector x) {
+        return vreinterpretq_f64_u64(vandq_u64(where, vreinterpretq_u64_f64(x)));
+    }
+    // Compare and select: FMAX and FMIN order -0.0 below 0.0 and return NaN.
+    static Vector greater_of(Vector x, Vector max) { return vbslq_f64(vcgtq_f64(x, max), x, max); }
+    static Vector less_of(Vector x, Vector min) { return vbslq_f64(vcltq_f64(x, min), x, min); }
+    static Counts no_counts() { return vdupq_n_u64(0); }
+    // A mask lane is all ones, -1 modulo 2^64: subtracting it adds 1.
+    static Counts count_where(Counts counts, Mask where) { return vsubq_u64(counts, where); }
+    static unsigned mask_bits(Mask where) {
+        return static_cast<unsigned>((vgetq_lane_u64(where, 0) & 1U) | (vgetq_lane_u64(where, 1) & 2U));
+    }
+    static void store(Vector x, double* out) { vst1q_f64(out, x); }
+    static void store(Counts counts, std::uint64_t* out) { vst1q_u64(out, counts); }
+};
 
 #else
 
 // The scalar twin: the same operations on plain doubles, one lane after the other.
-struct Pair {
-    std::array<double, 2> lane;
-};
-struct Mask {
-    std::array<bool, 2> lane;
-};
-struct Counts {
-    std::array<std::uint64_t, 2> lane;
+struct Pairs {
+    struct Vector {
+        std::array<double, 2> lane;
+    };
+    struct Mask {
+        std::array<bool, 2> lane;
+    };
+    struct Counts {
+        std::array<std::uint64_t, 2> lane;
+    };
+    static constexpr std::size_t kWidth = 2;
+
+    template <typename Result, typename Lane>
+    static Result lane_by_lane(Lane lane) {
+        return Result{{lane(0), lane(1)}};
+    }
+
+    static Vector load(const double* cells) { return Vector{{cells[0], cells[1]}}; }
+    static void load_rows(const double* const* columns, std::size_t row, Vector (&rows)[2]) {
+        rows[0] = Vector{{columns[0][row], columns[1][row]}};
+        rows[1] = Vector{{columns[0][row + 1], columns[1][row + 1]}};
+    }
+    static Vector broadcast(double x) { return Vector{{x, x}}; }
+    static Vector add(Vector x, Vector y) {
+        return lane_by_lane<Vector>([&](std::size_t i) { return x.lane[i] + y.lane[i]; });
+    }
+    static Vector subtract(Vector x, Vector y) {
+        return lane_by_lane<Vector>([&](std::size_t i) { return x.lane[i] - y.lane[i]; });
+    }
+    static Vector multiply(Vector x, Vector y) {
+        return lane_by_lane<Vector>([&](std::size_t i) { return x.lane[i] * y.lane[i]; });
+    }
+    static Mask not_nan(Vector x) {
+        return lane_by_lane<Mask>([&](std::size_t i) { return x.lane[i] == x.lane[i]; });
+    }
+    static Mask equal(Vector x, Vector y) {
+        return lane_by_lane<Mask>([&](std::size_t i) { return x.lane[i] == y.lane[i]; });
+    }
+    static Vector only(Mask where, Vector x) {
+        return lane_by_lane<Vector>([&](std::size_t i) { return where.lane[i] ? x.lane[i] : 0.0; });
+    }
+    static Vector greater_of(Vector x, Vector max) {
+        return lane_by_lane<Vector>(
+            [&](std::size_t i) { return x.lane[i] > max.lane[i] ? x.lane[i] : max.lane[i]; });
+    }
+    static Vector less_of(Vector x, Vector min) {
+        return lane_by_lane<Vector>(
+            [&](std::size_t i) { return x.lane[i] < min.lane[i] ? x.lane[i] : min.lane[i]; });
+    }
+    static Counts no_counts() { return Counts{{0, 0}}; }
+    static Counts count_where(Counts counts, Mask where) {
+        return lane_by_lane<Counts>([&](std::size_t i) { return counts.lane[i] + (where.lane[i] ? 1U : 0U); });
+    }
+    static unsigned mask_bits(Mask where) { return (where.lane[0] ? 1U : 0U) | (where.lane[1] ? 2U : 0U); }
+    static void store(Vector x, double* out) { std::copy(x.lane.begin(), x.lane.end(), out); }
+    static void store(Counts counts, std::uint64_t* out) { std::copy(counts.lane.begin(), counts.lane.end(), out); }
 };
 
-template <typename Result, typename Lane>
-Result lane_by_lane(Lane lane) {
-    return Result{{lane(0), lane(1)}};
-}
+#endif
 
-Pair load_across(const double* first, const double* second) { return Pair{{*first, *second}}; }
-Pair load_along(const double* cells) { return Pair{{cells[0], cells[1]}}; }
-Pair broadcast(double x) { return Pair{{x, x}}; }
-Pair add(Pair x, Pair y) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] + y.lane[i]; });
+#if defined(ORVANTIS_AVX2)
+
+// Four doubles, as Pairs (SSE2) has two, for the functions compiled for AVX2
+// and the templates inlined into them. The registers are wrapped in structs:
+// as arguments and results of functions compiled without AVX (the templates,
+// before they are inlined), bare 256-bit vectors would change the calling
+// convention between those and these.
+struct Quads {
+    struct Vector {
+        __m256d value;
+    };
+    using Mask = Vector;
+    struct Counts {
+        __m256i value;
+    };
+    static constexpr std::size_t kWidth = 4;
+
+    ORVANTIS_TARGET_AVX2 static Vector load(const double* cells) { return {_mm256_loadu_pd(cells)}; }
+    // Columns 0 and 2, and 1 and 3, two rows of each, then lane by lane.
+    ORVANTIS_TARGET_AVX2 static void load_rows(const double* const* columns, std::size_t row, Vector (&rows)[2]) {
+        const __m256d even = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(columns[0] + row)),
+                                                  _mm_loadu_pd(columns[2] + row), 1);
+        const __m256d odd = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadu_pd(columns[1] + row)),
+                                                 _mm_loadu_pd(columns[3] + row), 1);
+        rows[0] = {_mm256_unpacklo_pd(even, odd)};
+        rows[1] = {_mm256_unpackhi_pd(even, odd)};
+    }
+    ORVANTIS_TARGET_AVX2 static Vector broadcast(double x) { return {_mm256_set1_pd(x)}; }
+    ORVANTIS_TARGET_AVX2 static Vector add(Vector x, Vector y) { return {_mm256_add_pd(x.value, y.value)}; }
+    ORVANTIS_TARGET_AVX2 static Vector subtract(Vector x, Vector y) { return {_mm256_sub_pd(x.value, y.value)}; }
+    ORVANTIS_TARGET_AVX2 static Vector multiply(Vector x, Vector y) { return {_mm256_mul_pd(x.value, y.value)}; }
+    ORVANTIS_TARGET_AVX2 static Mask not_nan(Vector x) { return {_mm256_cmp_pd(x.value, x.value, _CMP_ORD_Q)}; }
+    ORVANTIS_TARGET_AVX2 static Mask equal(Vector x, Vector y) {
+        return {_mm256_cmp_pd(x.value, y.value, _CMP_EQ_OQ)};
+    }
+    ORVANTIS_TARGET_AVX2 static Vector only(Mask where, Vector x) { return {_mm256_and_pd(where.value, x.value)}; }
+    // VMAXPD and VMINPD: as MAXPD and MINPD.
+    ORVANTIS_TARGET_AVX2 static Vector greater_of(Vector x, Vector max) {
+        return {_mm256_max_pd(x.value, max.value)};
+    }
+    ORVANTIS_TARGET_AVX2 static Vector less_of(Vector x, Vector min) { return {_mm256_min_pd(x.value, min.value)}; }
+    ORVANTIS_TARGET_AVX2 static Counts no_counts() { return {_mm256_setzero_si256()}; }
+    ORVANTIS_TARGET_AVX2 static Counts count_where(Counts counts, Mask where) {
+        return {_mm256_sub_epi64(counts.value, _mm256_castpd_si256(where.value))};
+    }
+    ORVANTIS_TARGET_AVX2 static unsigned mask_bits(Mask where) {
+        return static_cast<unsigned>(_mm256_movemask_pd(where.value));
+    }
+    ORVANTIS_TARGET_AVX2 static void store(Vector x, double* out) { _mm256_storeu_pd(out, x.value); }
+    ORVANTIS_TARGET_AVX2 static void store(Counts counts, std::uint64_t* out) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), counts.value);
+    }
+};
+
+// Whether this processor (and its operating system) runs AVX2 code; asked once.
+bool has_avx2() {
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
 }
-Pair subtract(Pair x, Pair y) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] - y.lane[i]; });
-}
-Pair multiply(Pair x, Pair y) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] * y.lane[i]; });
-}
-Mask not_nan(Pair x) {
-    return lane_by_lane<Mask>([&](std::size_t i) { return x.lane[i] == x.lane[i]; });
-}
-Mask equal(Pair x, Pair y) {
-    return lane_by_lane<Mask>([&](std::size_t i) { return x.lane[i] == y.lane[i]; });
-}
-Pair only(Mask where, Pair x) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return where.lane[i] ? x.lane[i] : 0.0; });
-}
-Pair greater_of(Pair x, Pair max) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] > max.lane[i] ? x.lane[i] : max.lane[i]; });
-}
-Pair less_of(Pair x, Pair min) {
-    return lane_by_lane<Pair>([&](std::size_t i) { return x.lane[i] < min.lane[i] ? x.lane[i] : min.lane[i]; });
-}
-Counts no_counts() { return Counts{{0, 0}}; }
-Counts count_where(Counts counts, Mask where) {
-    return lane_by_lane<Counts>([&](std::size_t i) { return counts.lane[i] + (where.lane[i] ? 1U : 0U); });
-}
-unsigned mask_bits(Mask where) { return (where.lane[0] ? 1U : 0U) | (where.lane[1] ? 2U : 0U); }
-std::array<double, 2> lanes(Pair x) { return x.lane; }
-std::array<std::uint64_t, 2> lanes(Counts counts) { return counts.lane; }
 
 #endif
 
@@ -181,14 +290,33 @@ struct SecondPass {
     }
 };
 
-// The columns that advance together, two to a pair: lane 0 of pair p is
-// column first[p], lane 1 column second[p] (the same column again when the
-// group has an odd number of columns; its lanes then agree).
-template <std::size_t Pairs>
+// The columns that advance together, Lanes::kWidth to a vector: lane i is
+// column `first + i`, or the group's last column again where the group has
+// fewer columns than lanes (such lanes agree with it).
+template <typename Lanes, std::size_t Vectors>
 struct Group {
-    std::array<std::size_t, Pairs> first{};
-    std::array<std::size_t, Pairs> second{};
-    std::size_t rows = 0;  // the rows that every column of the group has
+    static constexpr std::size_t kLanes = Lanes::kWidth * Vectors;
+    std::size_t first = 0;
+    std::size_t count = 0;  // columns, from `first`
+    std::array<const double*, kLanes> cells{};
+    std::size_t rows = 0;  // whole lines of rows that every column of the group has
+
+    Group(const std::vector<ColumnView>& columns, std::size_t first_column, std::size_t column_count)
+        : first(first_column), count(column_count) {
+        std::size_t common = columns[first].size;
+        for (std::size_t lane = 0; lane < kLanes; ++lane) {
+            const ColumnView column = columns[first + std::min(lane, count - 1)];
+            cells[lane] = column.cells;
+            common = std::min(common, column.size);
+        }
+        rows = common - common % kLineCells;
+    }
+
+    void prefetch_lines(const std::vector<ColumnView>& columns, std::size_t row) const {
+        for (std::size_t c = first; c < first + count; ++c) {
+            prefetch(columns[c], row, kAheadOfEach);
+        }
+    }
 };
 
 // Row after row over the group's common rows, each lane the FirstPass of its
@@ -198,105 +326,138 @@ struct Group {
 // rounding downwards, where -0.0 + 0.0 is -0.0 too; so adding 0.0 changes no
 // sum, as long as subnormal inputs are not read as zero (the x86 DAZ flag,
 // which C++ and Python leave off) while subnormal results are kept.
-template <std::size_t Pairs>
-void first_pass(const Group<Pairs>& group, const std::vector<ColumnView>& columns, std::vector<FirstPass>& passes) {
-    std::array<const double*, Pairs> first_cells{};
-    std::array<const double*, Pairs> second_cells{};
-    Pair sum[Pairs];
-    Pair min[Pairs];
-    Pair max[Pairs];
-    Counts count[Pairs];
-    for (std::size_t p = 0; p < Pairs; ++p) {
-        first_cells[p] = columns[group.first[p]].cells;
-        second_cells[p] = columns[group.second[p]].cells;
-        sum[p] = broadcast(0.0);
-        min[p] = broadcast(kInfinity);
-        max[p] = broadcast(-kInfinity);
-        count[p] = no_counts();
+template <typename Lanes, std::size_t Vectors>
+ORVANTIS_ALWAYS_INLINE void first_pass(const Group<Lanes, Vectors>& group, const std::vector<ColumnView>& columns,
+                                       std::vector<FirstPass>& passes) {
+    using Vector = typename Lanes::Vector;
+    Vector sum[Vectors];
+    Vector min[Vectors];
+    Vector max[Vectors];
+    typename Lanes::Counts count[Vectors];
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        sum[v] = Lanes::broadcast(0.0);
+        min[v] = Lanes::broadcast(kInfinity);
+        max[v] = Lanes::broadcast(-kInfinity);
+        count[v] = Lanes::no_counts();
     }
-    for (std::size_t row = 0; row < group.rows; ++row) {
-        for (std::size_t p = 0; p < Pairs; ++p) {
-            const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
-            const Mask kept = not_nan(x);
-            count[p] = count_where(count[p], kept);
-            sum[p] = add(sum[p], only(kept, x));
-            max[p] = greater_of(x, max[p]);
-            min[p] = less_of(x, min[p]);
+    for (std::size_t line = 0; line < group.rows; line += kLineCells) {
+        group.prefetch_lines(columns, line);
+        for (std::size_t row = line; row < line + kLineCells; row += 2) {
+            for (std::size_t v = 0; v < Vectors; ++v) {
+                Vector rows[2];
+                Lanes::load_rows(&group.cells[v * Lanes::kWidth], row, rows);
+                for (const Vector x : rows) {
+                    const typename Lanes::Mask kept = Lanes::not_nan(x);
+                    count[v] = Lanes::count_where(count[v], kept);
+                    sum[v] = Lanes::add(sum[v], Lanes::only(kept, x));
+                    max[v] = Lanes::greater_of(x, max[v]);
+                    min[v] = Lanes::less_of(x, min[v]);
+                }
+            }
         }
     }
-    for (std::size_t p = 0; p < Pairs; ++p) {
-        const std::array<std::size_t, 2> lane_columns{group.first[p], group.second[p]};
-        for (std::size_t lane = 0; lane < 2; ++lane) {
-            FirstPass& pass = passes[lane_columns[lane]];
-            pass.count = lanes(count[p])[lane];
-            pass.sum = lanes(sum[p])[lane];
-            pass.min = lanes(min[p])[lane];
-            pass.max = lanes(max[p])[lane];
-            const ColumnView column = columns[lane_columns[lane]];
-            std::for_each(column.cells + group.rows, column.cells + column.size, [&](double x) { pass.take(x); });
-        }
+    std::array<std::uint64_t, Group<Lanes, Vectors>::kLanes> counts{};
+    std::array<double, Group<Lanes, Vectors>::kLanes> sums{};
+    std::array<double, Group<Lanes, Vectors>::kLanes> mins{};
+    std::array<double, Group<Lanes, Vectors>::kLanes> maxes{};
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        Lanes::store(count[v], &counts[v * Lanes::kWidth]);
+        Lanes::store(sum[v], &sums[v * Lanes::kWidth]);
+        Lanes::store(min[v], &mins[v * Lanes::kWidth]);
+        Lanes::store(max[v], &maxes[v * Lanes::kWidth]);
+    }
+    for (std::size_t lane = 0; lane < group.count; ++lane) {
+        FirstPass& pass = passes[group.first + lane];
+        pass.count = static_cast<std::size_t>(counts[lane]);
+        pass.sum = sums[lane];
+        pass.min = mins[lane];
+        pass.max = maxes[lane];
+        const ColumnView column = columns[group.first + lane];
+        std::for_each(column.cells + group.rows, column.cells + column.size, [&](double x) { pass.take(x); });
     }
 }
 
 // As first_pass, for the squared deviations.
-template <std::size_t Pairs>
-void second_pass(const Group<Pairs>& group, const std::vector<ColumnView>& columns, std::vector<SecondPass>& passes) {
-    std::array<const double*, Pairs> first_cells{};
-    std::array<const double*, Pairs> second_cells{};
-    Pair mean[Pairs];
-    Pair squares[Pairs];
-    for (std::size_t p = 0; p < Pairs; ++p) {
-        first_cells[p] = columns[group.first[p]].cells;
-        second_cells[p] = columns[group.second[p]].cells;
-        mean[p] = load_across(&passes[group.first[p]].mean, &passes[group.second[p]].mean);
-        squares[p] = broadcast(0.0);
+template <typename Lanes, std::size_t Vectors>
+ORVANTIS_ALWAYS_INLINE void second_pass(const Group<Lanes, Vectors>& group, const std::vector<ColumnView>& columns,
+                                        std::vector<SecondPass>& passes) {
+    using Vector = typename Lanes::Vector;
+    std::array<double, Group<Lanes, Vectors>::kLanes> means{};
+    for (std::size_t lane = 0; lane < means.size(); ++lane) {
+        means[lane] = passes[group.first + std::min(lane, group.count - 1)].mean;
     }
-    for (std::size_t row = 0; row < group.rows; ++row) {
-        for (std::size_t p = 0; p < Pairs; ++p) {
-            const Pair x = load_across(first_cells[p] + row, second_cells[p] + row);
-            const Pair deviation = subtract(x, mean[p]);
-            squares[p] = add(squares[p], only(not_nan(x), multiply(deviation, deviation)));
+    Vector mean[Vectors];
+    Vector squares[Vectors];
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        mean[v] = Lanes::load(&means[v * Lanes::kWidth]);
+        squares[v] = Lanes::broadcast(0.0);
+    }
+    for (std::size_t line = 0; line < group.rows; line += kLineCells) {
+        group.prefetch_lines(columns, line);
+        for (std::size_t row = line; row < line + kLineCells; row += 2) {
+            for (std::size_t v = 0; v < Vectors; ++v) {
+                Vector rows[2];
+                Lanes::load_rows(&group.cells[v * Lanes::kWidth], row, rows);
+                for (const Vector x : rows) {
+                    const Vector deviation = Lanes::subtract(x, mean[v]);
+                    squares[v] =
+                        Lanes::add(squares[v], Lanes::only(Lanes::not_nan(x), Lanes::multiply(deviation, deviation)));
+                }
+            }
         }
     }
-    for (std::size_t p = 0; p < Pairs; ++p) {
-        const std::array<std::size_t, 2> lane_columns{group.first[p], group.second[p]};
-        for (std::size_t lane = 0; lane < 2; ++lane) {
-            SecondPass& pass = passes[lane_columns[lane]];
-            pass.squares = lanes(squares[p])[lane];
-            const ColumnView column = columns[lane_columns[lane]];
-            std::for_each(column.cells + group.rows, column.cells + column.size, [&](double x) { pass.take(x); });
-        }
+    std::array<double, Group<Lanes, Vectors>::kLanes> sums{};
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        Lanes::store(squares[v], &sums[v * Lanes::kWidth]);
+    }
+    for (std::size_t lane = 0; lane < group.count; ++lane) {
+        SecondPass& pass = passes[group.first + lane];
+        pass.squares = sums[lane];
+        const ColumnView column = columns[group.first + lane];
+        std::for_each(column.cells + group.rows, column.cells + column.size, [&](double x) { pass.take(x); });
     }
 }
 
-// Columns [start, start + count) as a group of Pairs pairs.
-template <std::size_t Pairs>
-Group<Pairs> make_group(const std::vector<ColumnView>& columns, std::size_t start, std::size_t count) {
-    Group<Pairs> group;
-    group.rows = columns[start].size;
-    for (std::size_t p = 0; p < Pairs; ++p) {
-        group.first[p] = start + 2 * p;
-        group.second[p] = start + std::min(2 * p + 1, count - 1);
-        group.rows = std::min({group.rows, columns[group.first[p]].size, columns[group.second[p]].size});
-    }
-    return group;
-}
-
-template <std::size_t Pairs>
-void summarise_group(const std::vector<ColumnView>& columns, std::size_t start, std::size_t count,
+template <typename Lanes, std::size_t Vectors>
+ORVANTIS_ALWAYS_INLINE void summarise_group(const std::vector<ColumnView>& columns, std::size_t first, std::size_t count,
                      std::vector<FirstPass>& firsts, std::vector<SecondPass>& seconds) {
-    const Group<Pairs> group = make_group<Pairs>(columns, start, count);
+    const Group<Lanes, Vectors> group(columns, first, count);
     first_pass(group, columns, firsts);
-    for (std::size_t c = start; c < start + count; ++c) {
+    for (std::size_t c = first; c < first + count; ++c) {
         // No mean without cells; 0 keeps the second pass, which adds nothing then, free of 0/0.
         seconds[c].mean = firsts[c].count == 0 ? 0.0 : firsts[c].sum / static_cast<double>(firsts[c].count);
     }
     second_pass(group, columns, seconds);
 }
 
-// Up to this many pairs of columns advance together: their registers (sum,
-// min, max and count per pair) and the loads' stay within SSE2's sixteen.
-constexpr std::size_t kGroupPairs = 3;
+// Groups of up to Vectors vectors' worth of columns, the last one narrowed to
+// the vectors its columns fill. Three pairs, or two quads: their registers
+// (sum, min, max and count per vector) and the loads' stay within the sixteen
+// that SSE2 and AVX2 have.
+template <typename Lanes, std::size_t Vectors>
+ORVANTIS_ALWAYS_INLINE void summarise_groups(const std::vector<ColumnView>& columns, std::size_t first,
+                                             std::vector<FirstPass>& firsts, std::vector<SecondPass>& seconds) {
+    constexpr std::size_t kColumns = Lanes::kWidth * Vectors;
+    for (; columns.size() - first >= kColumns; first += kColumns) {
+        summarise_group<Lanes, Vectors>(columns, first, kColumns, firsts, seconds);
+    }
+    if constexpr (Vectors > 1) {
+        if (columns.size() - first > Lanes::kWidth * (Vectors - 1)) {
+            summarise_group<Lanes, Vectors>(columns, first, columns.size() - first, firsts, seconds);
+        } else {
+            summarise_groups<Lanes, Vectors - 1>(columns, first, firsts, seconds);
+        }
+    } else if (first < columns.size()) {
+        summarise_group<Lanes, 1>(columns, first, columns.size() - first, firsts, seconds);
+    }
+}
+
+#if defined(ORVANTIS_AVX2)
+ORVANTIS_TARGET_AVX2 void summarise_with_quads(const std::vector<ColumnView>& columns, std::vector<FirstPass>& firsts,
+                                               std::vector<SecondPass>& seconds) {
+    summarise_groups<Quads, 2>(columns, 0, firsts, seconds);
+}
+#endif
 
 ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
     ColumnSummary summary;
@@ -308,67 +469,52 @@ ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
     return summary;
 }
 
-}  // namespace
-
-std::vector<ColumnSummary> summarise_columns(const std::vector<ColumnView>& columns) {
-    std::vector<FirstPass> firsts(columns.size());
-    std::vector<SecondPass> seconds(columns.size());
-    for (std::size_t start = 0; start < columns.size(); start += 2 * kGroupPairs) {
-        const std::size_t count = std::min(2 * kGroupPairs, columns.size() - start);
-        switch ((count + 1) / 2) {
-            case 1:
-                summarise_group<1>(columns, start, count, firsts, seconds);
-                break;
-            case 2:
-                summarise_group<2>(columns, start, count, firsts, seconds);
-                break;
-            default:
-                summarise_group<kGroupPairs>(columns, start, count, firsts, seconds);
-                break;
-        }
+// count_nan's count and rows_equal_to's scan take a line of cells at a time,
+// kLineCells / Lanes::kWidth vectors.
+template <typename Lanes>
+ORVANTIS_ALWAYS_INLINE std::size_t count_nan_in(ColumnView column) {
+    constexpr std::size_t kVectors = kLineCells / Lanes::kWidth;
+    typename Lanes::Counts kept[kVectors];
+    for (typename Lanes::Counts& counts : kept) {
+        counts = Lanes::no_counts();
     }
-    std::vector<ColumnSummary> summaries;
-    summaries.reserve(columns.size());
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-        summaries.push_back(finish(firsts[c], seconds[c]));
-    }
-    return summaries;
-}
-
-// count_nan and rows_equal_to take the cells in strides of this many, four pairs.
-constexpr std::size_t kStride = 8;
-
-std::size_t count_nan(ColumnView column) {
-    Counts kept[kStride / 2];
-    std::fill(std::begin(kept), std::end(kept), no_counts());
     std::size_t row = 0;
-    for (; row + kStride <= column.size; row += kStride) {
-        for (std::size_t p = 0; p < kStride / 2; ++p) {
-            kept[p] = count_where(kept[p], not_nan(load_along(column.cells + row + 2 * p)));
+    for (; row + kLineCells <= column.size; row += kLineCells) {
+        prefetch(column, row, kAheadOfOne);
+        for (std::size_t v = 0; v < kVectors; ++v) {
+            kept[v] = Lanes::count_where(kept[v], Lanes::not_nan(Lanes::load(column.cells + row + v * Lanes::kWidth)));
         }
     }
     std::size_t nan = row;
-    for (const Counts counts : kept) {
-        nan -= static_cast<std::size_t>(lanes(counts)[0] + lanes(counts)[1]);
+    for (const typename Lanes::Counts counts : kept) {
+        std::array<std::uint64_t, Lanes::kWidth> lanes{};
+        Lanes::store(counts, lanes.data());
+        for (const std::uint64_t lane : lanes) {
+            nan -= static_cast<std::size_t>(lane);
+        }
     }
     return nan + static_cast<std::size_t>(std::count_if(column.cells + row, column.cells + column.size, is_nan));
 }
 
-std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
-    // Every row of a stride is written, and the count moves past the matching
+template <typename Lanes>
+ORVANTIS_ALWAYS_INLINE std::vector<std::size_t> rows_equal_in(ColumnView column, double value) {
+    // Every row of a line is written, and the count moves past the matching
     // ones: no branch on a match, which a tenth of the rows making would
     // mispredict often. The buffer is left uninitialised, so only its pages
     // that receive rows are touched.
-    const std::unique_ptr<std::size_t[]> found(new std::size_t[column.size + kStride]);
+    constexpr std::size_t kVectors = kLineCells / Lanes::kWidth;
+    const std::unique_ptr<std::size_t[]> found(new std::size_t[column.size + kLineCells]);
     std::size_t count = 0;
-    const Pair wanted = broadcast(value);
+    const typename Lanes::Vector wanted = Lanes::broadcast(value);
     std::size_t row = 0;
-    for (; row + kStride <= column.size; row += kStride) {
+    for (; row + kLineCells <= column.size; row += kLineCells) {
+        prefetch(column, row, kAheadOfOne);
         unsigned hits = 0;
-        for (std::size_t p = 0; p < kStride / 2; ++p) {
-            hits |= mask_bits(equal(load_along(column.cells + row + 2 * p), wanted)) << (2 * p);
+        for (std::size_t v = 0; v < kVectors; ++v) {
+            hits |= Lanes::mask_bits(Lanes::equal(Lanes::load(column.cells + row + v * Lanes::kWidth), wanted))
+                    << (v * Lanes::kWidth);
         }
-        for (std::size_t lane = 0; lane < kStride; ++lane) {
+        for (std::size_t lane = 0; lane < kLineCells; ++lane) {
             found[count] = row + lane;
             count += (hits >> lane) & 1U;
         }
@@ -378,6 +524,53 @@ std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
         count += column.cells[row] == value ? 1 : 0;
     }
     return std::vector<std::size_t>(found.get(), found.get() + count);
+}
+
+#if defined(ORVANTIS_AVX2)
+ORVANTIS_TARGET_AVX2 std::size_t count_nan_with_quads(ColumnView column) { return count_nan_in<Quads>(column); }
+ORVANTIS_TARGET_AVX2 std::vector<std::size_t> rows_equal_with_quads(ColumnView column, double value) {
+    return rows_equal_in<Quads>(column, value);
+}
+#endif
+
+}  // namespace
+
+std::vector<ColumnSummary> summarise_columns(const std::vector<ColumnView>& columns) {
+    std::vector<FirstPass> firsts(columns.size());
+    std::vector<SecondPass> seconds(columns.size());
+#if defined(ORVANTIS_AVX2)
+    if (has_avx2()) {
+        summarise_with_quads(columns, firsts, seconds);
+    } else {
+        summarise_groups<Pairs, 3>(columns, 0, firsts, seconds);
+    }
+#else
+    summarise_groups<Pairs, 3>(columns, 0, firsts, seconds);
+#endif
+    std::vector<ColumnSummary> summaries;
+    summaries.reserve(columns.size());
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        summaries.push_back(finish(firsts[c], seconds[c]));
+    }
+    return summaries;
+}
+
+std::size_t count_nan(ColumnView column) {
+#if defined(ORVANTIS_AVX2)
+    if (has_avx2()) {
+        return count_nan_with_quads(column);
+    }
+#endif
+    return count_nan_in<Pairs>(column);
+}
+
+std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
+#if defined(ORVANTIS_AVX2)
+    if (has_avx2()) {
+        return rows_equal_with_quads(column, value);
+    }
+#endif
+    return rows_equal_in<Pairs>(column, value);
 }
 
 void append_rows(ColumnView column, const std::vector<std::size_t>& rows, std::size_t copies,

@@ -471,21 +471,28 @@ ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
 
 // count_nan's count and rows_equal_to's scan take a line of cells at a time,
 // kLineCells / Lanes::kWidth vectors.
+// count_nan reads its column as this many stretches at once, a line of each
+// in turn: a count does not depend on the order of the cells, and several
+// streams keep more reads from memory in flight than one.
+constexpr std::size_t kStretches = 4;
+
 template <typename Lanes>
 ORVANTIS_ALWAYS_INLINE std::size_t count_nan_in(ColumnView column) {
-    constexpr std::size_t kVectors = kLineCells / Lanes::kWidth;
-    typename Lanes::Counts kept[kVectors];
+    const std::size_t stretch = column.size / kStretches / kLineCells * kLineCells;
+    typename Lanes::Counts kept[kStretches];
     for (typename Lanes::Counts& counts : kept) {
         counts = Lanes::no_counts();
     }
-    std::size_t row = 0;
-    for (; row + kLineCells <= column.size; row += kLineCells) {
-        prefetch(column, row, kAheadOfOne);
-        for (std::size_t v = 0; v < kVectors; ++v) {
-            kept[v] = Lanes::count_where(kept[v], Lanes::not_nan(Lanes::load(column.cells + row + v * Lanes::kWidth)));
+    for (std::size_t line = 0; line < stretch; line += kLineCells) {
+        for (std::size_t s = 0; s < kStretches; ++s) {
+            const std::size_t row = s * stretch + line;
+            prefetch(column, row, kAheadOfEach);
+            for (std::size_t cell = 0; cell < kLineCells; cell += Lanes::kWidth) {
+                kept[s] = Lanes::count_where(kept[s], Lanes::not_nan(Lanes::load(column.cells + row + cell)));
+            }
         }
     }
-    std::size_t nan = row;
+    std::size_t nan = kStretches * stretch;
     for (const typename Lanes::Counts counts : kept) {
         std::array<std::uint64_t, Lanes::kWidth> lanes{};
         Lanes::store(counts, lanes.data());
@@ -493,7 +500,8 @@ ORVANTIS_ALWAYS_INLINE std::size_t count_nan_in(ColumnView column) {
             nan -= static_cast<std::size_t>(lane);
         }
     }
-    return nan + static_cast<std::size_t>(std::count_if(column.cells + row, column.cells + column.size, is_nan));
+    return nan + static_cast<std::size_t>(
+                     std::count_if(column.cells + kStretches * stretch, column.cells + column.size, is_nan));
 }
 
 template <typename Lanes>
@@ -501,8 +509,8 @@ ORVANTIS_ALWAYS_INLINE std::vector<std::size_t> rows_equal_in(ColumnView column,
     // Every row of a line is written, and the count moves past the matching
     // ones: no branch on a match, which a tenth of the rows making would
     // mispredict often. The buffer is left uninitialised, so only its pages
-    // that receive rows are touched.
-    constexpr std::size_t kVectors = kLineCells / Lanes::kWidth;
+    // that receive rows are touched. (Read as stretches, as count_nan reads,
+    // the scan was no faster: its writes, not its reads, set its pace.)
     const std::unique_ptr<std::size_t[]> found(new std::size_t[column.size + kLineCells]);
     std::size_t count = 0;
     const typename Lanes::Vector wanted = Lanes::broadcast(value);
@@ -510,9 +518,8 @@ ORVANTIS_ALWAYS_INLINE std::vector<std::size_t> rows_equal_in(ColumnView column,
     for (; row + kLineCells <= column.size; row += kLineCells) {
         prefetch(column, row, kAheadOfOne);
         unsigned hits = 0;
-        for (std::size_t v = 0; v < kVectors; ++v) {
-            hits |= Lanes::mask_bits(Lanes::equal(Lanes::load(column.cells + row + v * Lanes::kWidth), wanted))
-                    << (v * Lanes::kWidth);
+        for (std::size_t cell = 0; cell < kLineCells; cell += Lanes::kWidth) {
+            hits |= Lanes::mask_bits(Lanes::equal(Lanes::load(column.cells + row + cell), wanted)) << cell;
         }
         for (std::size_t lane = 0; lane < kLineCells; ++lane) {
             found[count] = row + lane;
@@ -532,6 +539,54 @@ ORVANTIS_TARGET_AVX2 std::vector<std::size_t> rows_equal_with_quads(ColumnView c
     return rows_equal_in<Quads>(column, value);
 }
 #endif
+
+// filter_by's copy of the selected rows: a column's cells at those rows
+// (`rows` of them: the rows that the column has), to `out`, in place.
+struct Gathered {
+    const double* cells = nullptr;
+    std::size_t rows = 0;
+    double* out = nullptr;
+};
+
+// Room in the target for the copy's cells, `copies` to a row.
+Gathered make_room(const RowCopy& copy, const std::vector<std::size_t>& rows) {
+    Gathered gathered;
+    gathered.cells = copy.column.cells;
+    gathered.rows = static_cast<std::size_t>(std::lower_bound(rows.begin(), rows.end(), copy.column.size) -
+                                             rows.begin());
+    std::vector<double>& target = *copy.target;
+    const std::size_t start = target.size();
+    target.resize(start + gathered.rows * copy.copies);
+    gathered.out = target.data() + start;
+    return gathered;
+}
+
+// Up to this many columns are copied row by row together, as that many
+// streams from memory, which keep more reads in flight than one.
+constexpr std::size_t kGatheredTogether = 4;
+
+// Columns [0, count) of `columns` (count at most kGatheredTogether), one cell
+// each per row; then each alone over the rows that only it has.
+void gather_together(const Gathered* columns, std::size_t count, const std::vector<std::size_t>& rows) {
+    std::array<Gathered, kGatheredTogether> lanes{};
+    std::size_t common = rows.size();
+    for (std::size_t lane = 0; lane < kGatheredTogether; ++lane) {
+        // A lane past the group's columns repeats its last one: the same cells to the same place.
+        lanes[lane] = columns[std::min(lane, count - 1)];
+        common = std::min(common, lanes[lane].rows);
+    }
+    for (std::size_t i = 0; i < common; ++i) {
+        const std::size_t row = rows[i];
+        for (const Gathered& lane : lanes) {
+            lane.out[i] = lane.cells[row];
+        }
+    }
+    for (std::size_t lane = 0; lane < count; ++lane) {
+        for (std::size_t i = common; i < columns[lane].rows; ++i) {
+            columns[lane].out[i] = columns[lane].cells[rows[i]];
+        }
+    }
+}
 
 }  // namespace
 
@@ -573,18 +628,20 @@ std::vector<std::size_t> rows_equal_to(ColumnView column, double value) {
     return rows_equal_in<Pairs>(column, value);
 }
 
-void append_rows(ColumnView column, const std::vector<std::size_t>& rows, std::size_t copies,
-                 std::vector<double>& target) {
-    const auto end = std::lower_bound(rows.begin(), rows.end(), column.size);
-    const std::size_t start = target.size();
-    target.resize(start + static_cast<std::size_t>(end - rows.begin()) * copies);
-    double* out = target.data() + start;
-    if (copies == 1) {
-        std::transform(rows.begin(), end, out, [&](std::size_t row) { return column.cells[row]; });
-        return;
+void append_rows(const std::vector<RowCopy>& copies, const std::vector<std::size_t>& rows) {
+    std::vector<Gathered> single;
+    for (const RowCopy& copy : copies) {
+        const Gathered gathered = make_room(copy, rows);
+        if (copy.copies == 1) {
+            single.push_back(gathered);
+        } else {
+            for (std::size_t i = 0; i < gathered.rows; ++i) {
+                std::fill_n(gathered.out + i * copy.copies, copy.copies, gathered.cells[rows[i]]);
+            }
+        }
     }
-    for (auto row = rows.begin(); row != end; ++row) {
-        out = std::fill_n(out, copies, column.cells[*row]);
+    for (std::size_t first = 0; first < single.size(); first += kGatheredTogether) {
+        gather_together(&single[first], std::min(kGatheredTogether, single.size() - first), rows);
     }
 }
 

@@ -44,9 +44,16 @@ std::size_t count_nan(ColumnView column);
 // each other), ascending.
 std::vector<std::size_t> rows_equal_to(ColumnView column, double value);
 
-// Appends to `target`, for each of `rows` (ascending) that the column has, its
-// cell `copies` times in a row.
-void append_rows(ColumnView column, const std::vector<std::size_t>& rows, std::size_t copies,
-                 std::vector<double>& target);
+// A column, and where its cells at some rows go: appended to `target`, each
+// `copies` times in a row.
+struct RowCopy {
+    ColumnView column;
+    std::size_t copies = 1;
+    std::vector<double>* target = nullptr;
+};
+
+// For each copy, appends the cells of its column at `rows` (ascending) that
+// the column has. The targets are distinct vectors, none of them a column read.
+void append_rows(const std::vector<RowCopy>& copies, const std::vector<std::size_t>& rows);
 
 }  // namespace kernels

@@ -22,9 +22,12 @@ KestraneDataFrame KestraneDataFrame::filter_by(const std::string& name, double v
         ++listings[listed];
     }
     result.columns = columns;
-    for (const auto& [name, copies] : listings) {
+    std::vector<kernels::RowCopy> copies;
+    copies.reserve(listings.size());
+    for (const auto& [name, listed] : listings) {
         const std::vector<double>& source = data.at(name);
-        kernels::append_rows({source.data(), source.size()}, rows, copies, result.data[name]);
+        copies.push_back({{source.data(), source.size()}, listed, &result.data[name]});
     }
+    kernels::append_rows(copies, rows);
     return result;
 }

@@ -504,13 +504,34 @@ ORVANTIS_ALWAYS_INLINE std::size_t count_nan_in(ColumnView column) {
                      std::count_if(column.cells + kStretches * stretch, column.cells + column.size, is_nan));
 }
 
+// For each mask of a line's matching cells (bit i for cell i), where the
+// matches are, in ascending order, and how many.
+struct LineMatches {
+    std::array<std::uint8_t, kLineCells> cells{};
+    std::size_t count = 0;
+};
+
+constexpr std::array<LineMatches, 1U << kLineCells> line_matches() {
+    std::array<LineMatches, 1U << kLineCells> by_mask{};
+    for (std::size_t mask = 0; mask < by_mask.size(); ++mask) {
+        for (std::size_t cell = 0; cell < kLineCells; ++cell) {
+            if (((mask >> cell) & 1U) != 0) {
+                by_mask[mask].cells[by_mask[mask].count++] = static_cast<std::uint8_t>(cell);
+            }
+        }
+    }
+    return by_mask;
+}
+
+constexpr std::array<LineMatches, 1U << kLineCells> kLineMatches = line_matches();
+
 template <typename Lanes>
 ORVANTIS_ALWAYS_INLINE std::vector<std::size_t> rows_equal_in(ColumnView column, double value) {
-    // Every row of a line is written, and the count moves past the matching
-    // ones: no branch on a match, which a tenth of the rows making would
-    // mispredict often. The buffer is left uninitialised, so only its pages
-    // that receive rows are touched. (Read as stretches, as count_nan reads,
-    // the scan was no faster: its writes, not its reads, set its pace.)
+    // A line's matching rows are written as a whole line's worth, from its
+    // mask's entry in kLineMatches, and the count moves past the matches: no
+    // branch on a match, which a tenth of the rows making would mispredict
+    // often, and no chain of additions from one row to the next. The buffer is
+    // left uninitialised, so only its pages that receive rows are touched.
     const std::unique_ptr<std::size_t[]> found(new std::size_t[column.size + kLineCells]);
     std::size_t count = 0;
     const typename Lanes::Vector wanted = Lanes::broadcast(value);
@@ -521,10 +542,11 @@ ORVANTIS_ALWAYS_INLINE std::vector<std::size_t> rows_equal_in(ColumnView column,
         for (std::size_t cell = 0; cell < kLineCells; cell += Lanes::kWidth) {
             hits |= Lanes::mask_bits(Lanes::equal(Lanes::load(column.cells + row + cell), wanted)) << cell;
         }
-        for (std::size_t lane = 0; lane < kLineCells; ++lane) {
-            found[count] = row + lane;
-            count += (hits >> lane) & 1U;
+        const LineMatches& matches = kLineMatches[hits];
+        for (std::size_t i = 0; i < kLineCells; ++i) {
+            found[count + i] = row + matches.cells[i];
         }
+        count += matches.count;
     }
     for (; row < column.size; ++row) {
         found[count] = row;
@@ -632,7 +654,9 @@ void append_rows(const std::vector<RowCopy>& copies, const std::vector<std::size
     std::vector<Gathered> single;
     for (const RowCopy& copy : copies) {
         const Gathered gathered = make_room(copy, rows);
-        if (copy.copies == 1) {
+        if (copy.known) {
+            std::fill_n(gathered.out, gathered.rows * copy.copies, *copy.known);
+        } else if (copy.copies == 1) {
             single.push_back(gathered);
         } else {
             for (std::size_t i = 0; i < gathered.rows; ++i) {

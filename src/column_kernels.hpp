@@ -9,6 +9,7 @@
 // ORVANTIS_PORTABLE asks for it), never from reordering a column's additions.
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 namespace kernels {
@@ -45,11 +46,13 @@ std::size_t count_nan(ColumnView column);
 std::vector<std::size_t> rows_equal_to(ColumnView column, double value);
 
 // A column, and where its cells at some rows go: appended to `target`, each
-// `copies` times in a row.
+// `copies` times in a row. When every one of those cells is known to hold the
+// same double, bit for bit, `known` holds it and the column is not read.
 struct RowCopy {
     ColumnView column;
     std::size_t copies = 1;
     std::vector<double>* target = nullptr;
+    std::optional<double> known;
 };
 
 // For each copy, appends the cells of its column at `rows` (ascending) that

@@ -1,5 +1,7 @@
 // filter_by: a new frame with the rows whose cell in one column equals a value.
 
+#include <optional>
+
 #include "column_kernels.hpp"
 #include "kestrane_dataframe.hpp"
 #include "messages.hpp"
@@ -22,11 +24,15 @@ KestraneDataFrame KestraneDataFrame::filter_by(const std::string& name, double v
         ++listings[listed];
     }
     result.columns = columns;
+    // The filter column's selected cells equal the value, and a double other
+    // than 0.0 and -0.0 equals only itself: those are the value, bit for bit.
+    const std::optional<double> filter_cell = value != 0.0 ? std::optional<double>(value) : std::nullopt;
     std::vector<kernels::RowCopy> copies;
     copies.reserve(listings.size());
     for (const auto& [name, listed] : listings) {
         const std::vector<double>& source = data.at(name);
-        copies.push_back({{source.data(), source.size()}, listed, &result.data[name]});
+        const std::optional<double> known = &source == &filter_cells ? filter_cell : std::nullopt;
+        copies.push_back({{source.data(), source.size()}, listed, &result.data[name], known});
     }
     kernels::append_rows(copies, rows);
     return result;

@@ -80,9 +80,7 @@ struct Pairs {
     static Counts count_where(Counts counts, Mask where) { return _mm_sub_epi64(counts, _mm_castpd_si128(where)); }
     static unsigned mask_bits(Mask where) { return static_cast<unsigned>(_mm_movemask_pd(where)); }
     static void store(Vector x, double* out) { _mm_storeu_pd(out, x); }
-    static void store(Counts counts, std::uint64_t* out) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), counts);
-    }
+    static void store(Counts counts, std::uint64_t* out) { _mm_storeu_si128(reinterpret_cast<__m128i*>(out), counts); }
 };
 
 #elif defined(ORVANTIS_NEON)
@@ -167,12 +165,10 @@ struct Pairs {
         return lane_by_lane<Vector>([&](std::size_t i) { return where.lane[i] ? x.lane[i] : 0.0; });
     }
     static Vector greater_of(Vector x, Vector max) {
-        return lane_by_lane<Vector>(
-            [&](std::size_t i) { return x.lane[i] > max.lane[i] ? x.lane[i] : max.lane[i]; });
+        return lane_by_lane<Vector>([&](std::size_t i) { return x.lane[i] > max.lane[i] ? x.lane[i] : max.lane[i]; });
     }
     static Vector less_of(Vector x, Vector min) {
-        return lane_by_lane<Vector>(
-            [&](std::size_t i) { return x.lane[i] < min.lane[i] ? x.lane[i] : min.lane[i]; });
+        return lane_by_lane<Vector>([&](std::size_t i) { return x.lane[i] < min.lane[i] ? x.lane[i] : min.lane[i]; });
     }
     static Counts no_counts() { return Counts{{0, 0}}; }
     static Counts count_where(Counts counts, Mask where) {
@@ -217,14 +213,10 @@ struct Quads {
     ORVANTIS_TARGET_AVX2 static Vector subtract(Vector x, Vector y) { return {_mm256_sub_pd(x.value, y.value)}; }
     ORVANTIS_TARGET_AVX2 static Vector multiply(Vector x, Vector y) { return {_mm256_mul_pd(x.value, y.value)}; }
     ORVANTIS_TARGET_AVX2 static Mask not_nan(Vector x) { return {_mm256_cmp_pd(x.value, x.value, _CMP_ORD_Q)}; }
-    ORVANTIS_TARGET_AVX2 static Mask equal(Vector x, Vector y) {
-        return {_mm256_cmp_pd(x.value, y.value, _CMP_EQ_OQ)};
-    }
+    ORVANTIS_TARGET_AVX2 static Mask equal(Vector x, Vector y) { return {_mm256_cmp_pd(x.value, y.value, _CMP_EQ_OQ)}; }
     ORVANTIS_TARGET_AVX2 static Vector only(Mask where, Vector x) { return {_mm256_and_pd(where.value, x.value)}; }
     // VMAXPD and VMINPD: as MAXPD and MINPD.
-    ORVANTIS_TARGET_AVX2 static Vector greater_of(Vector x, Vector max) {
-        return {_mm256_max_pd(x.value, max.value)};
-    }
+    ORVANTIS_TARGET_AVX2 static Vector greater_of(Vector x, Vector max) { return {_mm256_max_pd(x.value, max.value)}; }
     ORVANTIS_TARGET_AVX2 static Vector less_of(Vector x, Vector min) { return {_mm256_min_pd(x.value, min.value)}; }
     ORVANTIS_TARGET_AVX2 static Counts no_counts() { return {_mm256_setzero_si256()}; }
     ORVANTIS_TARGET_AVX2 static Counts count_where(Counts counts, Mask where) {
@@ -419,8 +411,9 @@ ORVANTIS_ALWAYS_INLINE void second_pass(const Group<Lanes, Vectors>& group, cons
 }
 
 template <typename Lanes, std::size_t Vectors>
-ORVANTIS_ALWAYS_INLINE void summarise_group(const std::vector<ColumnView>& columns, std::size_t first, std::size_t count,
-                     std::vector<FirstPass>& firsts, std::vector<SecondPass>& seconds) {
+ORVANTIS_ALWAYS_INLINE void summarise_group(const std::vector<ColumnView>& columns, std::size_t first,
+                                            std::size_t count, std::vector<FirstPass>& firsts,
+                                            std::vector<SecondPass>& seconds) {
     const Group<Lanes, Vectors> group(columns, first, count);
     first_pass(group, columns, firsts);
     for (std::size_t c = first; c < first + count; ++c) {
@@ -574,8 +567,8 @@ struct Gathered {
 Gathered make_room(const RowCopy& copy, const std::vector<std::size_t>& rows) {
     Gathered gathered;
     gathered.cells = copy.column.cells;
-    gathered.rows = static_cast<std::size_t>(std::lower_bound(rows.begin(), rows.end(), copy.column.size) -
-                                             rows.begin());
+    gathered.rows =
+        static_cast<std::size_t>(std::lower_bound(rows.begin(), rows.end(), copy.column.size) - rows.begin());
     std::vector<double>& target = *copy.target;
     const std::size_t start = target.size();
     target.resize(start + gathered.rows * copy.copies);

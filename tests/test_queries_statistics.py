@@ -179,3 +179,20 @@ def test_statistics_and_filter_match_plain_python(load, table):
     assert bits([kept.get_column(name) for name in names]) == bits(
         [[cells[row] for row in matches if row < len(cells)] for cells in columns.values()]
     )
+
+
+@pytest.mark.parametrize("n", [33, 97])
+def test_nan_and_match_found_at_every_position(load, n):
+    """Column c<p> holds its row numbers, NaN at row p: every cell of every line and stretch that
+    the vector passes read, and of the rows after them, is once the NaN and once the match."""
+    names = [f"c{p}" for p in range(n)]
+    frame = load(
+        "\n".join([",".join(names), *(",".join("nan" if r == p else str(r) for p in range(n)) for r in range(n))])
+    )
+    columns = {name: [float(r) for r in range(n) if r != p] for p, name in enumerate(names)}
+    assert bits(frame.describe()) == bits({name: plain_summary(cells) for name, cells in columns.items()})
+    assert [frame.count_nan(name) for name in names] == [1] * n
+    for p, name in enumerate(names):
+        row = (p + 1) % n
+        kept = frame.filter_by(name, float(row))
+        assert bits(kept.describe()) == bits({q: plain_summary([float(row)]) for q in names if q != f"c{row}"})

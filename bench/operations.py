@@ -6,7 +6,8 @@ our console lines go to os.devnull while timed.
 
 bench_peers.py runs them on input b; on its own, from the repository root, this script
 prints their table (every peer/ours ratio), or with --before DIR times our operations
-in fresh processes, by turns with the module installed in DIR (pip install --target DIR):
+in fresh processes, by turns with the module installed in DIR (pip install --target DIR),
+and beside them the closest peer of describe, count_nan and filter_by in the same processes:
 
     python3 bench/operations.py [--repeat R]
     python3 bench/operations.py --before DIR [--processes N] [--repeat R]
@@ -196,17 +197,29 @@ NOTES = [
 ]
 
 
-def ours_only(path, names, repeat):
+# The peer timed beside each of our operations in the fresh processes of --before.
+PEERS = {
+    "describe": "numpy nan-reductions per column",
+    "count_nan": "numpy isnan(a).sum()",
+    "filter_by": "pandas df[df[col] == v]",
+}
+
+
+def ours_and_peers(path, names, repeat):
     """CPU seconds of our describe, count_nan (every column), filter_by and get_mean on the file at
-    `path`, best of `repeat` each, in this process."""
-    frame = load_ours(path)
+    `path`, and of the PEERS, best of `repeat` each, in this process, by turns."""
+    frame, df = load_ours(path), pd.read_csv(path, dtype=float)
+    arrays = {name: df[name].to_numpy() for name in df.columns}
     with quiet():
         column = frame.get_column(MEAN_COLUMN)
     values = [x for x in column if x == x]
     runs = {
         "describe": frame.describe,
-        f"count_nan, {len(names)} columns": lambda: [frame.count_nan(name) for name in names],
+        PEERS["describe"]: lambda: numpy_describe(arrays),
+        "count_nan": lambda: [frame.count_nan(name) for name in names],
+        PEERS["count_nan"]: lambda: [np.isnan(a).sum() for a in arrays.values()],
         "filter_by": lambda: frame.filter_by(FILTER_COLUMN, FILTER_VALUE),
+        PEERS["filter_by"]: lambda: df[df[FILTER_COLUMN] == FILTER_VALUE],
         "get_mean": lambda: orvantis_core.get_mean(values),
     }
     return {label: best_of_repeats(repeat, run).cpu for label, run in runs.items()}
@@ -227,12 +240,32 @@ def before_and_after(before, path, processes, repeat):
     }
 
 
-def before_and_after_table(best):
+def before_and_after_table(best, columns):
+    after = best["after"]
     rows = [
-        (label, report.ms(before), report.ms(best["after"][label]), report.ratio(before, best["after"][label]))
+        (
+            f"{label}, {columns} columns" if label == "count_nan" else label,
+            report.ms(before),
+            report.ms(after[label]),
+            report.ratio(before, after[label]),
+        )
         for label, before in best["before"].items()
+        if label not in PEERS.values()
     ]
-    return report.table(["operation", "before: CPU (ms)", "after: CPU (ms)", "before / after"], rows)
+    lines = report.table(["operation", "before: CPU (ms)", "after: CPU (ms)", "before / after"], rows)
+    # The peers' figures are the lowest of both builds' processes: they do not depend on the build.
+    peers = [
+        (
+            label,
+            peer,
+            report.ms(min(best["before"][peer], after[peer])),
+            report.ms(after[label]),
+            report.ratio(min(best["before"][peer], after[peer]), after[label]),
+        )
+        for label, peer in PEERS.items()
+    ]
+    header = ["operation", "peer", "peer: CPU (ms)", "after: CPU (ms)", "peer / after"]
+    return [*lines, "", *report.table(header, peers)]
 
 
 def main():
@@ -245,13 +278,16 @@ def main():
     args = parser.parse_args()
     shape = next(shape for shape in SHAPES if shape.key == INPUT_SHAPE)
     if args.child:
-        print(json.dumps(ours_only(args.child, shape.names, args.repeat)))
+        print(json.dumps(ours_and_peers(args.child, shape.names, args.repeat)))
         return
     path = ensure_csv(shape, args.data_dir)
     if args.before:
         best = before_and_after(args.before, path, args.processes, args.repeat)
-        lines = before_and_after_table(best)
-        note = f"CPU time, best of {args.repeat} in each of {args.processes} fresh processes per build, by turns."
+        lines = before_and_after_table(best, len(shape.names))
+        note = (
+            f"CPU time, best of {args.repeat} in each of {args.processes} fresh processes per build, by turns;"
+            " each peer in the same processes, the lowest of both builds'."
+        )
     else:
         lines = report.operations_table(run_all(path, args.repeat))
         note = f"On input {INPUT_SHAPE}, best of {args.repeat}.\n\n" + "\n".join(NOTES)

@@ -15,7 +15,6 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <iterator>
 #include <limits>
 #include <memory>
 
@@ -31,9 +30,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::size_t kLineCells = 8;
 
 // How far ahead of the row it reads a pass asks for a column's cells, in
-// cells: for each of several columns read together, and for one column alone.
-// On 1M-row columns (AMD EPYC, 4 KiB pages) these were the best of 256 to
-// 8192 bytes ahead.
+// cells: on each of several streams read together (describe's columns,
+// count_nan's stretches), and on one alone (filter_by's scan). On 1M-row
+// columns (AMD EPYC, 4 KiB pages) these were the best of 256 bytes to 8 KiB.
 constexpr std::size_t kAheadOfEach = 64;
 constexpr std::size_t kAheadOfOne = 256;
 
@@ -462,11 +461,11 @@ ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
     return summary;
 }
 
-// count_nan's count and rows_equal_to's scan take a line of cells at a time,
-// kLineCells / Lanes::kWidth vectors.
-// count_nan reads its column as this many stretches at once, a line of each
-// in turn: a count does not depend on the order of the cells, and several
-// streams keep more reads from memory in flight than one.
+// count_nan and rows_equal_to's scan take a line of cells at a time.
+// count_nan reads its column as this many stretches of whole lines at once, a
+// line of each in turn, then the cells after them one by one: a count does not
+// depend on the order of the cells, and several streams keep more reads from
+// memory in flight than one.
 constexpr std::size_t kStretches = 4;
 
 template <typename Lanes>

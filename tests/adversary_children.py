@@ -57,11 +57,10 @@ def loaded(text=SMALL):
 
 
 def is_busy(frame):
-    try:
+    with contextlib.suppress(RuntimeError):
         frame.shape()
-    except RuntimeError:
-        return True
-    return False
+        return False
+    return True
 
 
 def wait_until_busy(frame, seconds=10):
@@ -289,14 +288,11 @@ def start_ended_inside(call, trap, check_parked):
     return child, read_end
 
 
-def outcomes_of(started):
-    """The exit status and stderr of each child that start_ended_inside started."""
-    outcomes = []
-    for child, read_end in started:
-        with os.fdopen(read_end) as errors:
-            err = errors.read()
-        outcomes.append((os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]), err))
-    return outcomes
+def outcome_of(child, read_end):
+    """The exit status and stderr of a child that start_ended_inside started."""
+    with os.fdopen(read_end) as errors:
+        err = errors.read()
+    return os.waitstatus_to_exitcode(os.waitpid(child, 0)[1]), err
 
 
 class Collections:
@@ -383,7 +379,7 @@ def ended_at_each_collection(operation):
     gc.callbacks[:] = [collections := Collections(1, control, anywhere=True)]
     started.append(start_ended_inside(collections.around(python_frame_dict), control, check_parked=False))
     gc.callbacks.clear()
-    *outcomes, control_outcome = outcomes_of(started)
+    *outcomes, control_outcome = [outcome_of(*each) for each in started]
     assert control_outcome == (0, ""), f"control: {control_outcome}"
     assert set(outcomes) <= {(0, ""), (NOT_REACHED, "")}, outcomes
     sys.__stdout__.write(f"{outcomes.count((0, ''))}\n")
@@ -510,7 +506,7 @@ POINTS = {
 def ended_at_point(point):
     traps = Trap(), Trap()
     started = [start_ended_inside(POINTS[point][i](traps[i]), traps[i], check_parked=i == 0) for i in (0, 1)]
-    outcomes = outcomes_of(started)
+    outcomes = [outcome_of(*each) for each in started]
     assert outcomes == [(0, ""), (0, "")], f"module, control: {outcomes}"
 
 

@@ -14,8 +14,6 @@ from message_texts import reading as READING
 
 from orvantis_core import KestraneDataFrame
 
-BUSY = "KestraneDataFrame is busy"
-
 
 def open_source(tmp_path, kind):
     """A path to read and a function that opens its write end (called in the writing thread)."""
@@ -67,7 +65,7 @@ def test_interrupt_reaches_main_thread_while_a_worker_waits_on_a_fifo(tmp_path, 
     worker.start()
     # The frame turns busy before the worker lets other threads run while it opens the FIFO.
     wait_until_busy(frame)
-    with pytest.raises(RuntimeError, match=BUSY):
+    with pytest.raises(RuntimeError, match="KestraneDataFrame is busy"):
         frame.shape()
     with pytest.raises(KeyboardInterrupt):
         wait_for_sigint(loaded)

@@ -44,8 +44,7 @@ def test_class_attributes_follow_registration_order():
 def test_reimport_after_removal_yields_the_same_module(monkeypatch):
     monkeypatch.delitem(sys.modules, "orvantis_core")
     reimported = importlib.import_module("orvantis_core")
-    assert reimported is orvantis_core
-    assert reimported.KestraneDataFrame is KestraneDataFrame
+    assert (reimported, reimported.KestraneDataFrame) == (orvantis_core, KestraneDataFrame)
 
 
 # Imports the module from the folder argv[1] and prints the outcome and sys.version as JSON.

@@ -451,6 +451,18 @@ ORVANTIS_TARGET_AVX2 void summarise_with_quads(const std::vector<ColumnView>& co
 }
 #endif
 
+// Both passes over every column, in quads where the processor has AVX2, else in pairs.
+void summarise_all(const std::vector<ColumnView>& columns, std::vector<FirstPass>& firsts,
+                   std::vector<SecondPass>& seconds) {
+#if defined(ORVANTIS_AVX2)
+    if (has_avx2()) {
+        summarise_with_quads(columns, firsts, seconds);
+        return;
+    }
+#endif
+    summarise_groups<Pairs, 3>(columns, 0, firsts, seconds);
+}
+
 ColumnSummary finish(const FirstPass& first, const SecondPass& second) {
     ColumnSummary summary;
     summary.count = first.count;
@@ -609,15 +621,7 @@ void gather_together(const Gathered* columns, std::size_t count, const std::vect
 std::vector<ColumnSummary> summarise_columns(const std::vector<ColumnView>& columns) {
     std::vector<FirstPass> firsts(columns.size());
     std::vector<SecondPass> seconds(columns.size());
-#if defined(ORVANTIS_AVX2)
-    if (has_avx2()) {
-        summarise_with_quads(columns, firsts, seconds);
-    } else {
-        summarise_groups<Pairs, 3>(columns, 0, firsts, seconds);
-    }
-#else
-    summarise_groups<Pairs, 3>(columns, 0, firsts, seconds);
-#endif
+    summarise_all(columns, firsts, seconds);
     std::vector<ColumnSummary> summaries;
     summaries.reserve(columns.size());
     for (std::size_t c = 0; c < columns.size(); ++c) {

@@ -182,9 +182,9 @@ def test_statistics_and_filter_match_plain_python(load, table):
     assert [frame.count_nan(name) for name in names] == [sum(x != x for x in cells) for cells in columns.values()]
     # By repr: which of two NaNs an addition returns is the compiler's choice, in Python's float too.
     assert [repr(get_mean(frame.get_column(name))) for name in names] == [repr(plain_mean(c)) for c in columns.values()]
-    for name in names:
-        matches = [row for row, x in enumerate(columns[name]) if x == value]
-        kept = frame.filter_by(name, value)
+    for filtered in names:
+        matches = [row for row, x in enumerate(columns[filtered]) if x == value]
+        kept = frame.filter_by(filtered, value)
         assert bits([kept.get_column(name) for name in names]) == bits(
             [[cells[row] for row in matches if row < len(cells)] for cells in columns.values()]
         )

@@ -261,10 +261,11 @@ def test_lines_longer_than_a_read_chunk(csv_file, console):
 
 @pytest.mark.skipif(shutil.which("localedef") is None, reason="needs localedef to build a test locale")
 def test_decimal_point_does_not_follow_the_process_locale(tmp_path, csv_file, children):
-    subprocess.run(["localedef", "-i", "tr_TR", "-f", "UTF-8", str(tmp_path / "tr_TR.UTF-8")], check=True)
+    # Latin-5, Turkish's one-byte charset: compiled in a fifth of UTF-8's time.
+    subprocess.run(["localedef", "-i", "tr_TR", "-f", "ISO-8859-9", str(tmp_path / "tr_TR.ISO-8859-9")], check=True)
     script = (
         "import locale, sys, orvantis_core\n"
-        "locale.setlocale(locale.LC_ALL, 'tr_TR.UTF-8')\n"
+        "locale.setlocale(locale.LC_ALL, 'tr_TR.ISO-8859-9')\n"
         "assert locale.localeconv()['decimal_point'] == ','\n"
         "print(orvantis_core.KestraneDataFrame().read_csv(sys.argv[1])['data'])"
     )

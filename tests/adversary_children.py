@@ -31,6 +31,7 @@ from orvantis_core import KestraneDataFrame, get_mean, merhaba_kestrane
 A, B, C = (f"a_name_longer_than_a_short_string_{letter}" for letter in "abc")
 SMALL = f"{A},{B},{C},{A}\n1,x,,1\n,3,4,5\n7,,nan,9\n"
 LIBC = ctypes.CDLL(None)
+SANITIZED = os.environ.get("ORVANTIS_SANITIZED") == "1"  # the run under AddressSanitizer (.ci/sanitize)
 LAUNCH = f"import sys; sys.path.insert(0, {os.path.dirname(__file__)!r}); import adversary_children as a; a.main()"
 
 

@@ -8,8 +8,6 @@ or hangs, so each scenario (adversary_children.py) runs in a child interpreter i
 a session of its own, whose whole process group is killed however the test ends.
 """
 
-import os
-
 import adversary_children as scenarios
 import pytest
 
@@ -50,7 +48,7 @@ test_fork_while_another_thread_loads = plays("fork_while_loading", scenarios.FOR
 
 @each(scenarios.OPERATIONS)
 def test_a_daemon_thread_ended_at_each_collection_of_an_operation(scenario, name):
-    if os.environ.get("ORVANTIS_SANITIZED") == "1" and name in scenarios.UNWOUND_BY_THE_BINDING_LIBRARY:
+    if scenarios.SANITIZED and name in scenarios.UNWOUND_BY_THE_BINDING_LIBRARY:
         pytest.skip("AddressSanitizer takes the stack of a thread that pthread_exit unwound for overflowed")
     # How many collections inside the module the thread was ended at: count_nan makes no
     # object that the collector tracks.

@@ -14,7 +14,7 @@ import sys
 import threading
 
 import pytest
-from adversary_children import LAUNCH
+from adversary_children import LAUNCH, SANITIZED
 from message_texts import reading as READING
 
 
@@ -50,8 +50,7 @@ def test_read_error_after_first_byte_raises_os_error(children, tmp_path, csv_fil
 
 
 @pytest.mark.skipif(
-    os.environ.get("ORVANTIS_SANITIZED") == "1",
-    reason="AddressSanitizer ends the process on a failed allocation instead of throwing std::bad_alloc",
+    SANITIZED, reason="AddressSanitizer ends the process on a failed allocation instead of throwing std::bad_alloc"
 )
 @pytest.mark.parametrize("source, extra_megabytes", [("/dev/zero", 200), ("commas", 200)])
 def test_memory_error_in_header_keeps_frame(children, tmp_path, csv_file, source, extra_megabytes):

@@ -8,7 +8,7 @@ import signal
 import threading
 
 import pytest
-from adversary_children import limit_address_space, wait_until_busy
+from adversary_children import SANITIZED, limit_address_space, wait_until_busy
 from message_texts import loaded as LOADED
 from message_texts import reading as READING
 
@@ -83,8 +83,7 @@ ROW_OF_EIGHT = {name: [float(i)] for i, name in enumerate("abcdefgh", 1)}
 
 
 @pytest.mark.skipif(
-    os.environ.get("ORVANTIS_SANITIZED") == "1",
-    reason="AddressSanitizer reserves shadow memory that no address-space cap leaves room for",
+    SANITIZED, reason="AddressSanitizer reserves shadow memory that no address-space cap leaves room for"
 )
 @pytest.mark.forked(timeout=60)
 @pytest.mark.parametrize(
